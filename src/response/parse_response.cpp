@@ -1,0 +1,150 @@
+// iParse_DVKResponsePKT: accepts an HTTP 200 answer, takes a service error
+// number if there is one, else checks that the answer echoes our ClientID and
+// Nonce and writes each returned record's Code into the table by position.
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "dvkc.h"
+#include "interface/guard.h"
+#include "response/read_number.h"
+#include "response/tag_scan.h"
+
+namespace dvkc {
+namespace {
+
+constexpr std::int32_t kMinResponseLength = 20;
+constexpr std::int32_t kMaxRecords = 1000;
+constexpr std::int32_t kRecordSearchLimit = 500;
+constexpr std::int32_t kFieldChars = 100;
+
+// "HTTP" in any case, then "200" starting somewhere at positions 4 to 17.
+bool is_http_200(const char *response) noexcept
+{
+    const std::size_t len = strnlen(response, kMinResponseLength);
+    if (len < 4) {
+        return false;
+    }
+    static constexpr char kHttp[] = "HTTP";
+    for (std::size_t i = 0; i < 4; ++i) {
+        if ((response[i] & ~0x20) != kHttp[i]) {
+            return false;
+        }
+    }
+    for (std::size_t at = 4; at <= 17 && at + 3 <= len; ++at) {
+        if (std::memcmp(response + at, "200", 3) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A context field that the host may have left without its NUL.
+bool equals_field(const char *value, const char *field, std::size_t width) noexcept
+{
+    return std::string_view(value) == std::string_view(field, strnlen(field, width));
+}
+
+// Checks one record's text; returns 0 and its code, or the failure result.
+std::int32_t read_record(const char *rec, std::int32_t &code) noexcept
+{
+    char id[5 + 1];
+    char sn[16 + 1];
+    char ssid4[4 + 1];
+    char code_text[10 + 1];
+    if (iGetTagText(rec, "<ID>", "</ID>", 0, id, 5) == 0) {
+        return 2013;
+    }
+    if (iGetTagText(rec, "<SN>", "</SN>", 0, sn, 16) == 0) {
+        return 2014;
+    }
+    if (iGetTagText(rec, "<SSID4>", "</SSID4>", 0, ssid4, 4) == 0) {
+        return 2015;
+    }
+    if (iGetTagText(rec, "<Code>", "</Code>", 0, code_text, 10) == 0) {
+        return 2016;
+    }
+    if (!(code_text[0] == '-' || (code_text[0] >= '0' && code_text[0] <= '9'))) {
+        return 2017;
+    }
+    code = read_number(code_text);
+    return 0;
+}
+
+std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *response) noexcept
+{
+    DVKC_REQUIRE_NONNULL(ctx, -1);
+    DVKC_REQUIRE_NONNULL(response, -1);
+    if (ctx->TotalCount > 0 && ctx->Records == nullptr) {
+        return -1;
+    }
+    if (len < kMinResponseLength || !is_http_200(response)) {
+        return -1;
+    }
+
+    char text[kFieldChars + 1];
+    if (iGetTagText(response, "<ErrID>", "</ErrID>", len, text, kFieldChars) > 0) {
+        ctx->ErrID = read_number(text);
+        return 2000;
+    }
+    ctx->ErrID = 0;
+
+    if (pFindTag(response, "<DVKResponse>", len) == nullptr) {
+        return 2001;
+    }
+    if (iGetTagText(response, "<ClientID>", "</ClientID>", len, text, kFieldChars) == 0) {
+        return 2002;
+    }
+    if (!equals_field(text, ctx->ClientID, sizeof ctx->ClientID)) {
+        return 2003;
+    }
+    if (iGetTagText(response, "<Nonce>", "</Nonce>", len, text, kFieldChars) == 0) {
+        return 2004;
+    }
+    if (!equals_field(text, ctx->Nonce, sizeof ctx->Nonce)) {
+        return 2005;
+    }
+    if (iGetTagText(response, "<ReqTime>", "</ReqTime>", len, text, kFieldChars) == 0) {
+        return 2006;
+    }
+    if (iGetTagText(response, "<TotalCount>", "</TotalCount>", len, text, kFieldChars) == 0) {
+        return 2007;
+    }
+    if (text[0] < '0' || text[0] > '9') {
+        return 2008;
+    }
+    const std::int32_t count = read_number(text);
+    // An answer naming more records than our table holds cannot be placed.
+    if (count < 1 || count > kMaxRecords || count > ctx->TotalCount) {
+        return 2009;
+    }
+
+    // Records follow the first </TotalCount>, which the extraction above
+    // proved to lie within the limit; from there on the search is unlimited.
+    const char *search = pSkipTag(response, "</TotalCount>", len);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const char *rec_at = pFindTag(search, "<Rec>", 0);
+        if (rec_at == nullptr) {
+            return 2011;
+        }
+        char rec[kFieldChars + 1];
+        if (iGetTagText(rec_at, "<Rec>", "</Rec>", kRecordSearchLimit, rec, kFieldChars) == 0) {
+            return 2012;
+        }
+        std::int32_t code = 0;
+        if (const std::int32_t failed = read_record(rec, code); failed != 0) {
+            return failed;
+        }
+        ctx->Records[i].Code = code;
+        search = rec_at + 1;  // a <Rec> inside this record starts the next one
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace dvkc
+
+extern "C" int32_t iParse_DVKResponsePKT(QueryContext *ctx, int32_t response_len, const char *response) noexcept
+{
+    return dvkc::parse_response(ctx, response_len, response);
+}

@@ -1,0 +1,77 @@
+#include "response/tag_scan.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace dvkc {
+namespace {
+
+// The number of characters a search may look at, given a limit.
+std::size_t visible(std::int32_t limit) noexcept
+{
+    return limit > 0 ? static_cast<std::size_t>(limit) : SIZE_MAX;
+}
+
+// First occurrence of `tag` that lies entirely within text[0, room) and before
+// the text's NUL. Looks at each character once per candidate start, and stops
+// at the first match, so a hit costs only the distance to it.
+const char *find_within(const char *text, std::size_t room, const char *tag) noexcept
+{
+    const std::size_t tag_len = std::strlen(tag);
+    if (tag_len == 0) {
+        return text;
+    }
+    for (std::size_t start = 0; start < room && text[start] != '\0'; ++start) {
+        if (text[start] != tag[0]) {
+            continue;
+        }
+        std::size_t k = 1;
+        while (k < tag_len && start + k < room && text[start + k] == tag[k]) {
+            ++k;  // a NUL in the text never equals a tag character
+        }
+        if (k == tag_len) {
+            return text + start;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::int32_t iGetTagText(const char *text, const char *open, const char *close, std::int32_t limit, char *out,
+                         std::int32_t max_chars) noexcept
+{
+    out[0] = '\0';
+    const std::size_t room = visible(limit);
+    const char *open_at = find_within(text, room, open);
+    if (open_at == nullptr) {
+        return 0;
+    }
+    const char *start = open_at + std::strlen(open);
+    const std::size_t used = static_cast<std::size_t>(start - text);
+    const char *close_at = find_within(start, room - used, close);
+    if (close_at == nullptr) {
+        return 0;
+    }
+    std::size_t n = static_cast<std::size_t>(close_at - start);
+    const std::size_t cap = max_chars > 0 ? static_cast<std::size_t>(max_chars) : 0;
+    if (n > cap) {
+        n = cap;
+    }
+    std::memcpy(out, start, n);
+    out[n] = '\0';
+    return static_cast<std::int32_t>(n);
+}
+
+const char *pFindTag(const char *text, const char *tag, std::int32_t limit) noexcept
+{
+    return find_within(text, visible(limit), tag);
+}
+
+const char *pSkipTag(const char *text, const char *tag, std::int32_t limit) noexcept
+{
+    const char *at = find_within(text, visible(limit), tag);
+    return at == nullptr ? nullptr : at + std::strlen(tag);
+}
+
+}  // namespace dvkc

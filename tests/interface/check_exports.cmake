@@ -1,0 +1,23 @@
+# Fails unless LIBRARY's dynamic symbol table defines exactly the six public functions.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(found "")
+foreach(line IN LISTS lines)
+  # "<address> <type> <name>[@@version]"; type A marks the version node itself.
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) ([^@ ]+)")
+    if(NOT CMAKE_MATCH_1 STREQUAL "A")
+      list(APPEND found ${CMAKE_MATCH_2})
+    endif()
+  endif()
+endforeach()
+list(SORT found)
+set(expected bin2hex iMake_DVKReqPKT iMake_DVKRequestPKT iParse_DVKResponsePKT iSSL_SendThenRecv vFreeData)
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  found:    ${found}")
+endif()
+message(STATUS "exports: ${found}")

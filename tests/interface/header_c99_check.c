@@ -1,0 +1,19 @@
+/* Compiled as strict C99: the public header must be plain C with the same
+ * record layout that the library was built with. */
+#include <stddef.h>
+
+#include "dvkc.h"
+
+#define LAYOUT_CHECK(name, cond) typedef char layout_check_##name[(cond) ? 1 : -1]
+
+LAYOUT_CHECK(sn, offsetof(QueryRecord, SN) == 0);
+LAYOUT_CHECK(ssid, offsetof(QueryRecord, SSID) == 17);
+LAYOUT_CHECK(code, offsetof(QueryRecord, Code) == 28);
+LAYOUT_CHECK(record_size, sizeof(QueryRecord) == 32);
+LAYOUT_CHECK(client_id, offsetof(QueryContext, ClientID) == 0);
+LAYOUT_CHECK(nonce, offsetof(QueryContext, Nonce) == 101);
+LAYOUT_CHECK(req_time, offsetof(QueryContext, ReqTime) == 117);
+LAYOUT_CHECK(err_id, offsetof(QueryContext, ErrID) == 132);
+LAYOUT_CHECK(total_count, offsetof(QueryContext, TotalCount) == 136);
+LAYOUT_CHECK(records, offsetof(QueryContext, Records) == 144);
+LAYOUT_CHECK(context_size, sizeof(QueryContext) == 152);

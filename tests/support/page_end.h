@@ -1,0 +1,54 @@
+// Places a text at the very end of a readable page that is followed by an
+// inaccessible page, so that any read past the text's NUL faults at once.
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+
+namespace dvkc::test {
+
+class PageEndText {
+public:
+    // Copies `text` and a NUL so that the NUL is the page's last byte.
+    // With `with_nul` false, the text's last character is the last byte.
+    explicit PageEndText(std::string_view text, bool with_nul = true)
+    {
+        const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t need = text.size() + (with_nul ? 1 : 0);
+        pages_ = (need + page - 1) / page + 1;
+        total_ = pages_ * page;
+        void *map = mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) {
+            throw std::runtime_error("mmap failed");
+        }
+        base_ = static_cast<char *>(map);
+        char *guard = base_ + total_ - page;
+        if (mprotect(guard, page, PROT_NONE) != 0) {
+            munmap(base_, total_);
+            throw std::runtime_error("mprotect failed");
+        }
+        data_ = guard - need;
+        std::memcpy(data_, text.data(), text.size());
+        if (with_nul) {
+            data_[text.size()] = '\0';
+        }
+    }
+    PageEndText(const PageEndText &) = delete;
+    PageEndText &operator=(const PageEndText &) = delete;
+    ~PageEndText() { munmap(base_, total_); }
+
+    char *data() noexcept { return data_; }
+
+private:
+    char *base_ = nullptr;
+    char *data_ = nullptr;
+    std::size_t pages_ = 0;
+    std::size_t total_ = 0;
+};
+
+}  // namespace dvkc::test
