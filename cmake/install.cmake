@@ -1,0 +1,1 @@
+# Installation rules, CMake package, pkg-config file and CPack settings.
