@@ -1,0 +1,187 @@
+// iSSL_SendThenRecv: one HTTPS POST of a query, the raw answer handed back.
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "dvkc.h"
+#include "interface/guard.h"
+#include "interface/text_buffer.h"
+#include "platform/host_lookup.h"
+#include "platform/socket_close.h"
+#include "platform/sockets_layer.h"
+#include "platform/tcp_socket.h"
+#include "transport/chain_check.h"
+#include "transport/http_request.h"
+#include "transport/nosignal_bio.h"
+#include "transport/openssl_handles.h"
+#include "transport/tls_seed.h"
+
+namespace dvkc::transport {
+namespace {
+
+constexpr int kReadSize = 4096;
+constexpr int kMaxReads = 100;
+// Room for the longest answer we accept (100 reads of 4096 bytes) and its
+// NUL, whatever the body length argument says.
+constexpr std::size_t kResponseCapacity = std::size_t{kReadSize} * kMaxReads + 1;
+
+// Everything one exchange acquires. Members go from the bottom up, which is
+// the teardown order: the socket first (so the server sees the TCP
+// connection end without a TLS close notification), then the sockets layer,
+// the request, the TLS context and connection, the server certificate and
+// its name texts, and the response unless it was handed over.
+struct Exchange {
+    ErrorQueueMark error_mark;  // our OpenSSL errors never reach the host's queue
+    std::unique_ptr<char, FreeDeleter> response;
+    OpenSslText issuer;
+    OpenSslText subject;
+    X509Ptr server_certificate;
+    SslPtr connection;
+    SslCtxPtr context;
+    std::optional<TextBuffer> request;
+    platform::SocketsLayerSession sockets_layer;
+    platform::UniqueSocket socket;
+};
+
+bool initialise_tls_library() noexcept
+{
+    if (OPENSSL_init_ssl(0, nullptr) != 1) {
+        return false;
+    }
+    // Algorithm tables and error strings; their loading is not a condition.
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS |
+                         OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS,
+                     nullptr);
+    return true;
+}
+
+std::int32_t send_then_receive(const char *host, std::int32_t port, const char *trust_path,
+                               const char *url_path, std::int32_t body_len, const char *body,
+                               std::int32_t *out_len, char **out_buf) noexcept
+{
+    Exchange call;
+
+    // Buffers. The request is sized from the texts themselves.
+    const RequestParts parts{host, url_path, body_len, body};
+    call.request.emplace(request_text_length(parts));
+    if (!call.request->ok()) {
+        return -1;
+    }
+    call.response.reset(static_cast<char *>(std::malloc(kResponseCapacity)));
+    if (!call.response) {
+        return -1;
+    }
+    format_request(parts, *call.request);
+
+    // Sockets layer.
+    std::uint16_t granted = 0;
+    if (platform::start_sockets_layer(platform::kSocketsLayerVersion, granted) != 0) {
+        return -2;
+    }
+    call.sockets_layer.started();
+    if (granted != platform::kSocketsLayerVersion) {
+        return -3;
+    }
+
+    // TLS library and client context: verify the peer against the trust
+    // file, TLS 1.2 at least; no server name, no host-name check.
+    if (!initialise_tls_library()) {
+        return -4;
+    }
+    call.context.reset(SSL_CTX_new(TLS_client_method()));
+    if (!call.context || SSL_CTX_set_min_proto_version(call.context.get(), TLS1_2_VERSION) != 1) {
+        return -5;
+    }
+    SSL_CTX_set_verify(call.context.get(), SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_load_verify_locations(call.context.get(), trust_path, nullptr) != 1) {
+        return -6;
+    }
+    add_seed_block();
+
+    // TCP connection.
+    call.socket = platform::UniqueSocket(platform::open_tcp_socket());
+    if (!call.socket.valid()) {
+        return -7;
+    }
+    std::uint32_t address = 0;
+    if (!platform::find_ipv4_address(host, address)) {
+        return -8;
+    }
+    if (!platform::connect_ipv4(call.socket.get(), address, static_cast<std::uint16_t>(port))) {
+        return -9;
+    }
+
+    // TLS connection over our own socket BIO, handshake, chain check.
+    call.connection.reset(SSL_new(call.context.get()));
+    if (!call.connection) {
+        return -10;
+    }
+    BIO *bio = new_nosignal_socket_bio(call.socket.get());
+    if (bio == nullptr) {
+        return -11;
+    }
+    SSL_set_bio(call.connection.get(), bio, bio);  // the connection owns the BIO now
+    if (SSL_connect(call.connection.get()) <= 0) {
+        return -12;
+    }
+    if (iVerifyServerChain(call.connection.get(), trust_path) != 0) {
+        return -17;
+    }
+    call.server_certificate.reset(SSL_get1_peer_certificate(call.connection.get()));
+    if (!call.server_certificate) {
+        return -13;
+    }
+    call.subject.reset(X509_NAME_oneline(X509_get_subject_name(call.server_certificate.get()), nullptr, 0));
+    if (!call.subject) {
+        return -14;
+    }
+    call.issuer.reset(X509_NAME_oneline(X509_get_issuer_name(call.server_certificate.get()), nullptr, 0));
+    if (!call.issuer) {
+        return -15;
+    }
+
+    // The request in one write, then the answer until the server closes.
+    std::size_t written = 0;
+    if (SSL_write_ex(call.connection.get(), call.request->data(), call.request->size(), &written) != 1) {
+        return -16;
+    }
+    char *response = call.response.get();
+    std::size_t received = 0;
+    for (int i = 0; i < kMaxReads; ++i) {
+        const int count = SSL_read(call.connection.get(), response + received, kReadSize);
+        if (count <= 0) {
+            break;
+        }
+        received += static_cast<std::size_t>(count);
+    }
+    response[received] = '\0';
+
+    *out_len = static_cast<std::int32_t>(std::strlen(response));
+    *out_buf = call.response.release();
+    return 0;
+}
+
+}  // namespace
+}  // namespace dvkc::transport
+
+extern "C" std::int32_t iSSL_SendThenRecv(const char *host, std::int32_t port, const char *trust_path,
+                                         const char *url_path, std::int32_t body_len, const char *body,
+                                         std::int32_t *out_len, char **out_buf) noexcept
+{
+    DVKC_REQUIRE_NONNULL(host, -1);
+    DVKC_REQUIRE_NONNULL(trust_path, -1);
+    DVKC_REQUIRE_NONNULL(url_path, -1);
+    DVKC_REQUIRE_NONNULL(body, -1);
+    DVKC_REQUIRE_NONNULL(out_len, -1);
+    DVKC_REQUIRE_NONNULL(out_buf, -1);
+    return dvkc::call_at_boundary(-1, [&] {
+        return dvkc::transport::send_then_receive(host, port, trust_path, url_path, body_len, body, out_len,
+                                                  out_buf);
+    });
+}
