@@ -1,0 +1,465 @@
+#include "tls_service.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <iterator>
+#include <list>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include "http_framing.h"
+
+namespace dvkc::test {
+namespace {
+
+struct SslCtxDeleter {
+    void operator()(SSL_CTX *context) const noexcept { SSL_CTX_free(context); }
+};
+struct SslDeleter {
+    void operator()(SSL *connection) const noexcept { SSL_free(connection); }
+};
+using SslCtxPtr = std::unique_ptr<SSL_CTX, SslCtxDeleter>;
+using SslPtr = std::unique_ptr<SSL, SslDeleter>;
+
+// The reason of the oldest queued OpenSSL error (the queue is emptied).
+std::string openssl_reason()
+{
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) {
+        return "no OpenSSL reason";
+    }
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+[[noreturn]] void fail(const std::string &what)
+{
+    throw std::runtime_error("TLS service: " + what);
+}
+
+void close_descriptor(int &fd) noexcept
+{
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// A client that hangs up while we write must not signal the process: the
+// signal stays blocked (and is dropped) in the service's threads.
+void block_sigpipe_in_this_thread() noexcept
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+std::string address_text(const sockaddr_in &address)
+{
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+SslCtxPtr make_context(const ServiceOptions &options)
+{
+    SslCtxPtr context(SSL_CTX_new(TLS_server_method()));
+    if (!context) {
+        fail("SSL_CTX_new: " + openssl_reason());
+    }
+    SSL_CTX *ctx = context.get();
+    if (options.security_level >= 0) {
+        SSL_CTX_set_security_level(ctx, options.security_level);
+    }
+    if ((options.min_tls_version != 0 && SSL_CTX_set_min_proto_version(ctx, options.min_tls_version) != 1) ||
+        (options.max_tls_version != 0 && SSL_CTX_set_max_proto_version(ctx, options.max_tls_version) != 1)) {
+        fail("TLS versions: " + openssl_reason());
+    }
+    // Present exactly the chain file's certificates, nothing built on top.
+    SSL_CTX_set_mode(ctx, SSL_MODE_NO_AUTO_CHAIN);
+    if (SSL_CTX_use_certificate_chain_file(ctx, options.identity.chain_file.c_str()) != 1) {
+        fail("certificate chain " + options.identity.chain_file + ": " + openssl_reason());
+    }
+    if (SSL_CTX_use_PrivateKey_file(ctx, options.identity.key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(ctx) != 1) {
+        fail("private key " + options.identity.key_file + ": " + openssl_reason());
+    }
+    return context;
+}
+
+}  // namespace
+
+struct TlsService::State {
+    struct Worker {
+        std::thread thread;
+        bool finished = false;
+    };
+
+    ServiceOptions options;
+    Handler handler;
+    SslCtxPtr context;
+    int listener = -1;
+    int wake_read = -1;   // written once by stop() to end the accept loop
+    int wake_write = -1;
+    std::uint16_t port = 0;
+    std::thread acceptor;
+
+    std::mutex mutex;  // guards everything below but the counters
+    std::condition_variable changed;
+    bool started = false;
+    bool stopping = false;
+    std::set<int> open_connections;  // shut down by stop() to end blocked reads and writes
+    std::list<Worker> workers;
+    std::size_t busy = 0;
+    std::vector<std::string> requests;
+
+    std::atomic<std::size_t> accepted{0};
+    std::atomic<std::size_t> handshakes{0};
+    std::atomic<std::size_t> answers{0};
+
+    State(ServiceOptions service_options, Handler service_handler)
+        : options(std::move(service_options)), handler(std::move(service_handler))
+    {
+        if (!handler) {
+            fail("no handler");
+        }
+        context = make_context(options);
+        listen_on(options.bind_address, options.port);
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            fail(std::string("pipe: ") + std::strerror(errno));
+        }
+        wake_read = ends[0];
+        wake_write = ends[1];
+    }
+    State(const State &) = delete;
+    State &operator=(const State &) = delete;
+    ~State()
+    {
+        close_descriptor(listener);
+        close_descriptor(wake_read);
+        close_descriptor(wake_write);
+    }
+
+    void listen_on(const std::string &address, std::uint16_t wanted_port)
+    {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(wanted_port);
+        if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
+            fail("not an IPv4 address: " + address);
+        }
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int yes = 1;
+        socklen_t size = sizeof local;
+        if (listener < 0 || ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+            ::bind(listener, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
+            ::listen(listener, 64) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
+            fail("listening on " + address + ": " + std::strerror(errno));
+        }
+        port = ntohs(local.sin_port);
+    }
+
+    void report(const std::string &what) const
+    {
+        if (options.on_error) {
+            options.on_error(what);
+        }
+    }
+
+    // Joins the workers that are done (the mutex held).
+    void reap_finished_workers()
+    {
+        for (auto it = workers.begin(); it != workers.end();) {
+            if (it->finished) {
+                it->thread.join();
+                it = workers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    // Waits for the next connection; -1 once the service stops.
+    int next_connection(std::string &peer)
+    {
+        for (;;) {
+            pollfd watched[2] = {{listener, POLLIN, 0}, {wake_read, POLLIN, 0}};
+            const int ready = ::poll(watched, 2, -1);
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready < 0 || watched[1].revents != 0) {
+                return -1;
+            }
+            sockaddr_in from{};
+            socklen_t size = sizeof from;
+            const int fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&from), &size, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                peer = address_text(from);
+                return fd;
+            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                report(std::string("accept: ") + std::strerror(errno));
+                pollfd wake{wake_read, POLLIN, 0};
+                ::poll(&wake, 1, 10);  // let descriptors come free
+            }
+        }
+    }
+
+    void accept_loop()
+    {
+        block_sigpipe_in_this_thread();
+        for (;;) {
+            {
+                std::unique_lock lock(mutex);
+                reap_finished_workers();
+                if (options.concurrent) {
+                    changed.wait(lock, [this] { return stopping || busy < options.max_connections; });
+                }
+                if (stopping) {
+                    return;
+                }
+            }
+            std::string peer;
+            const int fd = next_connection(peer);
+            if (fd < 0) {
+                return;
+            }
+            accepted.fetch_add(1);
+            {
+                const std::lock_guard lock(mutex);
+                if (stopping) {
+                    ::close(fd);
+                    return;
+                }
+                open_connections.insert(fd);
+            }
+            if (!options.concurrent) {
+                serve(fd, peer);
+                continue;
+            }
+            const std::lock_guard lock(mutex);
+            workers.emplace_back();
+            const auto self = std::prev(workers.end());
+            try {
+                ++busy;
+                self->thread = std::thread([this, fd, peer, self] {
+                    serve(fd, peer);
+                    const std::lock_guard done(mutex);
+                    self->finished = true;
+                    --busy;
+                    changed.notify_all();
+                });
+            } catch (const std::system_error &error) {
+                --busy;
+                workers.erase(self);
+                open_connections.erase(fd);
+                ::close(fd);
+                report(std::string("no thread for a connection: ") + error.what());
+            }
+        }
+    }
+
+    std::string read_request(SSL *connection) const
+    {
+        std::string received;
+        char block[16384];
+        while (!request_complete(received) && received.size() < options.max_request_bytes) {
+            const std::size_t room = options.max_request_bytes - received.size();
+            std::size_t count = 0;
+            if (SSL_read_ex(connection, block, room < sizeof block ? room : sizeof block, &count) != 1) {
+                break;
+            }
+            received.append(block, count);
+        }
+        return received;
+    }
+
+    bool write_answer(SSL *connection, const std::string &answer) const
+    {
+        const std::size_t step = options.write_size == 0 ? answer.size() : options.write_size;
+        for (std::size_t offset = 0; offset < answer.size();) {
+            const std::size_t count = answer.size() - offset < step ? answer.size() - offset : step;
+            std::size_t written = 0;
+            if (SSL_write_ex(connection, answer.data() + offset, count, &written) != 1) {
+                return false;
+            }
+            offset += written;
+        }
+        return true;
+    }
+
+    // Reads and drops whatever the client still sends until it hangs up, so
+    // that closing never resets a connection whose answer is still in flight.
+    static void drain(int fd)
+    {
+        char sink[4096];
+        for (;;) {
+            const ssize_t count = ::recv(fd, sink, sizeof sink, 0);
+            if (count > 0 || (count < 0 && errno == EINTR)) {
+                continue;
+            }
+            return;
+        }
+    }
+
+    void serve(int fd, const std::string &peer)
+    {
+        ERR_clear_error();
+        exchange(fd, peer);
+        ERR_clear_error();
+        {
+            const std::lock_guard lock(mutex);
+            open_connections.erase(fd);
+        }
+        ::close(fd);
+    }
+
+    void exchange(int fd, const std::string &peer)
+    {
+        const SslPtr connection(SSL_new(context.get()));
+        if (!connection || SSL_set_fd(connection.get(), fd) != 1) {
+            report(peer + ": no TLS connection: " + openssl_reason());
+            return;
+        }
+        if (SSL_accept(connection.get()) != 1) {
+            report(peer + ": handshake failed: " + openssl_reason());
+            return;
+        }
+        handshakes.fetch_add(1);
+        if (options.behaviour == Behaviour::close_after_handshake) {
+            return;
+        }
+        const std::string request = read_request(connection.get());
+        if (request.empty()) {
+            report(peer + ": closed before sending a request");
+            return;
+        }
+        if (options.record_requests) {
+            const std::lock_guard lock(mutex);
+            requests.push_back(request);
+        }
+        std::string answer;
+        try {
+            answer = handler(ServiceRequest{request, peer});
+        } catch (const std::exception &error) {
+            report(peer + ": handler failed: " + error.what());
+            return;
+        } catch (...) {
+            report(peer + ": handler failed");
+            return;
+        }
+        if (!write_answer(connection.get(), answer)) {
+            report(peer + ": answer not delivered: " + openssl_reason());
+            return;
+        }
+        answers.fetch_add(1);
+        if (options.send_close_notify) {
+            SSL_shutdown(connection.get());
+        }
+        ::shutdown(fd, SHUT_WR);
+        drain(fd);
+    }
+};
+
+TlsService::TlsService(ServiceOptions options, Handler handler)
+    : state_(std::make_unique<State>(std::move(options), std::move(handler)))
+{
+}
+
+TlsService::~TlsService()
+{
+    stop();
+}
+
+void TlsService::start()
+{
+    const std::lock_guard lock(state_->mutex);
+    if (state_->started || state_->stopping) {
+        fail("start() may be called once, before stop()");
+    }
+    state_->acceptor = std::thread([state = state_.get()] { state->accept_loop(); });
+    state_->started = true;
+}
+
+void TlsService::stop()
+{
+    State &state = *state_;
+    {
+        const std::lock_guard lock(state.mutex);
+        if (!state.stopping) {
+            state.stopping = true;
+            for (const int fd : state.open_connections) {
+                ::shutdown(fd, SHUT_RDWR);
+            }
+            const char wake = 'x';
+            [[maybe_unused]] const ssize_t ignored = ::write(state.wake_write, &wake, 1);
+        }
+    }
+    state.changed.notify_all();
+    if (state.acceptor.joinable()) {
+        state.acceptor.join();
+    }
+    // No worker is added once the acceptor is gone.
+    for (State::Worker &worker : state.workers) {
+        if (worker.thread.joinable()) {
+            worker.thread.join();
+        }
+    }
+    const std::lock_guard lock(state.mutex);
+    state.workers.clear();
+}
+
+std::uint16_t TlsService::port() const noexcept
+{
+    return state_->port;
+}
+
+std::vector<std::string> TlsService::requests() const
+{
+    const std::lock_guard lock(state_->mutex);
+    return state_->requests;
+}
+
+std::size_t TlsService::connections_accepted() const noexcept
+{
+    return state_->accepted.load();
+}
+
+std::size_t TlsService::handshakes_completed() const noexcept
+{
+    return state_->handshakes.load();
+}
+
+std::size_t TlsService::answers_sent() const noexcept
+{
+    return state_->answers.load();
+}
+
+Handler fixed_answer(std::string bytes)
+{
+    return [bytes = std::move(bytes)](const ServiceRequest &) { return bytes; };
+}
+
+}  // namespace dvkc::test
