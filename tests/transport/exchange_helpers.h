@@ -1,0 +1,129 @@
+// Shared by the exchange tests: one throwaway PKI per test program, services
+// on 127.0.0.1, and a call of iSSL_SendThenRecv whose out-parameters show
+// whether they were written.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "dvkc.h"
+#include "temp_dir.h"
+#include "throwaway_pki.h"
+#include "tls_service.h"
+
+namespace dvkc::test {
+
+// Made on first use and removed when the program ends.
+inline const ThrowawayPki &shared_pki()
+{
+    static const TempDir dir;
+    static const ThrowawayPki pki = make_throwaway_pki(dir.path());
+    return pki;
+}
+
+inline std::unique_ptr<TlsService> start_service(ServiceOptions options, Handler handler)
+{
+    auto service = std::make_unique<TlsService>(std::move(options), std::move(handler));
+    service->start();
+    return service;
+}
+
+inline std::unique_ptr<TlsService> start_service(const TlsIdentity &identity, Handler handler)
+{
+    ServiceOptions options;
+    options.identity = identity;
+    return start_service(std::move(options), std::move(handler));
+}
+
+inline constexpr std::int32_t kUntouchedLength = -424242;
+inline char untouched_marker = '\0';
+
+// The outcome of one exchange; owns the answer buffer when one was returned.
+struct Received {
+    std::int32_t result = 0;
+    std::int32_t length = kUntouchedLength;
+    char *buffer = &untouched_marker;
+
+    Received() = default;
+    Received(const Received &) = delete;
+    Received &operator=(const Received &) = delete;
+    Received(Received &&other) noexcept : result(other.result), length(other.length), buffer(other.buffer)
+    {
+        other.length = kUntouchedLength;
+        other.buffer = &untouched_marker;
+    }
+    Received &operator=(Received &&) = delete;
+    ~Received()
+    {
+        if (buffer != &untouched_marker) {
+            vFreeData(buffer);
+        }
+    }
+
+    bool out_parameters_untouched() const { return length == kUntouchedLength && buffer == &untouched_marker; }
+    std::string text() const { return length < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(length)); }
+};
+
+struct Call {
+    std::string host = "127.0.0.1";
+    std::int32_t port = 0;
+    std::string trust;
+    std::string path = "/p";
+    std::string body = "X";
+    std::optional<std::int32_t> body_len;  // the body's length unless given
+};
+
+inline Received send_request(const Call &call)
+{
+    Received out;
+    const std::int32_t body_len = call.body_len.value_or(static_cast<std::int32_t>(call.body.size()));
+    out.result = iSSL_SendThenRecv(call.host.c_str(), call.port, call.trust.c_str(), call.path.c_str(), body_len,
+                                   call.body.c_str(), &out.length, &out.buffer);
+    return out;
+}
+
+inline Received send_request(std::int32_t port, const std::string &trust)
+{
+    Call call;
+    call.port = port;
+    call.trust = trust;
+    return send_request(call);
+}
+
+// A port on 127.0.0.1 that is bound but never listened on: a connect to it
+// is refused, and no other program can take the port meanwhile.
+class RefusingPort {
+public:
+    RefusingPort()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof local;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
+            throw std::runtime_error("cannot bind a port on 127.0.0.1");
+        }
+        port_ = ntohs(local.sin_port);
+    }
+    RefusingPort(const RefusingPort &) = delete;
+    RefusingPort &operator=(const RefusingPort &) = delete;
+    ~RefusingPort() { ::close(fd_); }
+
+    std::int32_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    std::int32_t port_ = 0;
+};
+
+}  // namespace dvkc::test

@@ -1,0 +1,236 @@
+// iSSL_SendThenRecv against the test service: what goes out, what comes back.
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+
+#include <string>
+
+#include "exchange_helpers.h"
+
+namespace dvkc::test {
+namespace {
+
+constexpr std::string_view kOkHead = "HTTP/1.0 200 OK\r\nContent-type: text/xml\r\n\r\n";
+
+// --- The request, byte for byte ---
+
+struct RequestCase {
+    const char *name;
+    std::string path;
+    std::string body;
+    std::int32_t body_len;
+    std::string expected;
+};
+
+std::string request_text(const std::string &path, const std::string &content_length, const std::string &body)
+{
+    return "POST http://127.0.0.1" + path + " HTTP/1.0\r\nContent-type: application/x-www-form-urlencoded\r\n" +
+           "Content-length: " + content_length + "\r\n\r\nDVKRequestXMLData=" + body;
+}
+
+class RequestBytes : public testing::TestWithParam<RequestCase> {};
+
+TEST_P(RequestBytes, ServiceReceivesExactlyTheRequestText)
+{
+    const RequestCase &c = GetParam();
+    const auto service = start_service(shared_pki().full_chain, fixed_answer(std::string(kOkHead) + "done"));
+    Call call;
+    call.port = service->port();
+    call.trust = shared_pki().trust_root_intermediate;
+    call.path = c.path;
+    call.body = c.body;
+    call.body_len = c.body_len;
+    const Received received = send_request(call);
+    ASSERT_EQ(received.result, 0);
+    service->stop();
+    ASSERT_EQ(service->requests().size(), 1U);
+    EXPECT_EQ(service->requests()[0], c.expected);
+}
+
+const std::string kLongPath = "/" + std::string(5000, 'q');
+const std::string kLongBody(70000, 'b');  // the request spans several TLS records
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, RequestBytes,
+    testing::Values(
+        RequestCase{"PathPAndBodyX", "/p", "X", 1,
+                    "POST http://127.0.0.1/p HTTP/1.0\r\n"
+                    "Content-type: application/x-www-form-urlencoded\r\n"
+                    "Content-length: 19\r\n"
+                    "\r\n"
+                    "DVKRequestXMLData=X"},
+        RequestCase{"EmptyPathAndBody", "", "", 0, request_text("", "18", "")},
+        RequestCase{"LongPath", kLongPath, "X", 1, request_text(kLongPath, "19", "X")},
+        RequestCase{"LongBody", "/p", kLongBody, 70000, request_text("/p", "70018", kLongBody)},
+        RequestCase{"UnderstatedBodyLength", "/p", "XYZ", 1, request_text("/p", "19", "XYZ")},
+        RequestCase{"NegativeBodyLength", "/p", "XYZ", -100, request_text("/p", "-82", "XYZ")}),
+    [](const testing::TestParamInfo<RequestCase> &info) { return std::string(info.param.name); });
+
+// --- The answer ---
+
+struct AnswerCase {
+    const char *name;
+    std::string answer;
+    std::size_t write_size;        // 0: one write
+    std::size_t expected_length;   // what the call reports
+    std::size_t expected_bytes;    // how many leading bytes of the answer the buffer must hold
+};
+
+std::string filler_answer(std::size_t size)
+{
+    std::string answer(kOkHead);
+    for (std::size_t i = 0; answer.size() < size; ++i) {
+        answer.push_back(static_cast<char>('a' + i % 26));
+    }
+    answer.resize(size);
+    return answer;
+}
+
+std::size_t first_difference(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) {
+        ++i;
+    }
+    return i;
+}
+
+class Answers : public testing::TestWithParam<AnswerCase> {};
+
+TEST_P(Answers, BufferHoldsWhatTheServerSent)
+{
+    const AnswerCase &c = GetParam();
+    ServiceOptions options;
+    options.identity = shared_pki().full_chain;
+    options.write_size = c.write_size;
+    const auto service = start_service(options, fixed_answer(c.answer));
+    const Received received = send_request(service->port(), shared_pki().trust_root_intermediate);
+    ASSERT_EQ(received.result, 0);
+    EXPECT_EQ(static_cast<std::size_t>(received.length), c.expected_length);
+    ASSERT_NE(received.buffer, nullptr);
+    const std::string_view held(received.buffer, c.expected_bytes);
+    const std::string_view sent = std::string_view(c.answer).substr(0, c.expected_bytes);
+    EXPECT_TRUE(held == sent) << "first difference at byte " << first_difference(held, sent);
+    EXPECT_EQ(received.buffer[c.expected_bytes], '\0');
+}
+
+const std::string kEcho = std::string(kOkHead) + "<DVKResponse></DVKResponse>";
+const std::string kWithNul = std::string(kOkHead) + "before" + std::string(1, '\0') + "after the NUL";
+const std::size_t kNulAt = kOkHead.size() + 6;
+constexpr std::size_t kReadsWorth = 100 * 4096;
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, Answers,
+    testing::Values(
+        // Status line and headers come back with the body, as sent.
+        AnswerCase{"WholeWithStatusLineAndHeaders", kEcho, 0, kEcho.size(), kEcho.size()},
+        AnswerCase{"EmptyAnswer", "", 0, 0, 0},
+        // A NUL ends the reported length; the bytes after it are still there.
+        AnswerCase{"NulInsideTheAnswer", kWithNul, 0, kNulAt, kWithNul.size()},
+        AnswerCase{"FiftyWritesOf4096", filler_answer(50 * 4096), 4096, 50 * 4096, 50 * 4096},
+        AnswerCase{"OddSizedWrites", filler_answer(30001), 333, 30001, 30001},
+        // The limit counts reads, not bytes: 100 small records and no more.
+        AnswerCase{"CutAfterAHundredSmallReads", filler_answer(150 * 333), 333, 100 * 333, 100 * 333},
+        // Exactly 100 reads: all of it; a 101st record is never read.
+        AnswerCase{"HundredWritesOf4096", filler_answer(kReadsWorth), 4096, kReadsWorth, kReadsWorth},
+        AnswerCase{"CutAfterTheHundredthRead", filler_answer(150 * 4096), 4096, kReadsWorth, kReadsWorth}),
+    [](const testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
+
+// A server that keeps sending is cut off, not waited for; the next call works.
+TEST(Exchange, ServiceOutlivesAClientThatStopsReading)
+{
+    ServiceOptions options;
+    options.identity = shared_pki().full_chain;
+    options.write_size = 4096;
+    const auto service = start_service(options, fixed_answer(filler_answer(300 * 4096)));
+    for (int i = 0; i < 2; ++i) {
+        const Received received = send_request(service->port(), shared_pki().trust_root_intermediate);
+        ASSERT_EQ(received.result, 0);
+        EXPECT_EQ(static_cast<std::size_t>(received.length), kReadsWorth);
+    }
+}
+
+// An answer that ends without close_notify (a bare TCP close) is still whole.
+TEST(Exchange, AnswerEndingWithABareCloseIsWhole)
+{
+    ServiceOptions options;
+    options.identity = shared_pki().full_chain;
+    options.send_close_notify = false;
+    const auto service = start_service(options, fixed_answer(kEcho));
+    const Received received = send_request(service->port(), shared_pki().trust_root_intermediate);
+    ASSERT_EQ(received.result, 0);
+    EXPECT_EQ(received.text(), kEcho);
+}
+
+// --- Protocol versions: TLS 1.2 and 1.3 offered, nothing older ---
+
+struct VersionCase {
+    const char *name;
+    int min_version;
+    int max_version;
+    int security_level;
+    std::int32_t expected;
+};
+
+class Versions : public testing::TestWithParam<VersionCase> {};
+
+TEST_P(Versions, OnlyTls12AndTls13AreAccepted)
+{
+    const VersionCase &c = GetParam();
+    ServiceOptions options;
+    options.identity = shared_pki().full_chain;
+    options.min_tls_version = c.min_version;
+    options.max_tls_version = c.max_version;
+    options.security_level = c.security_level;
+    std::string failure;
+    options.on_error = [&failure](std::string_view what) { failure = what; };
+    std::unique_ptr<TlsService> service;
+    try {
+        service = start_service(options, fixed_answer(kEcho));
+    } catch (const std::exception &error) {
+        GTEST_SKIP() << "this OpenSSL cannot serve " << c.name << ": " << error.what();
+    }
+    const Received received = send_request(service->port(), shared_pki().trust_root_intermediate);
+    service->stop();
+    if (c.expected != 0 && failure.find("unsupported protocol") == std::string::npos) {
+        GTEST_SKIP() << "this OpenSSL cannot serve " << c.name << " (" << failure << ")";
+    }
+    EXPECT_EQ(received.result, c.expected) << failure;
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchange, Versions,
+                         testing::Values(VersionCase{"Tls12Only", TLS1_2_VERSION, TLS1_2_VERSION, -1, 0},
+                                         VersionCase{"Tls13Only", TLS1_3_VERSION, TLS1_3_VERSION, -1, 0},
+                                         VersionCase{"Tls11Only", TLS1_1_VERSION, TLS1_1_VERSION, 0, -12},
+                                         VersionCase{"Tls10Only", TLS1_VERSION, TLS1_VERSION, 0, -12}),
+                         [](const testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
+
+// --- The host name ---
+
+// "localhost" starts with a letter and is looked up by name (it never
+// leaves the machine); neither it nor the address is checked against the
+// certificate, and no Host header is sent either way.
+TEST(Exchange, HostNameLocalhostIsLookedUpAndPutInTheRequestLine)
+{
+    const auto service = start_service(shared_pki().full_chain, fixed_answer(kEcho));
+    Call call;
+    call.host = "localhost";
+    call.port = service->port();
+    call.trust = shared_pki().trust_root_intermediate;
+    const Received received = send_request(call);
+    ASSERT_EQ(received.result, 0);
+    service->stop();
+    ASSERT_EQ(service->requests().size(), 1U);
+    EXPECT_EQ(service->requests()[0].rfind("POST http://localhost/p HTTP/1.0\r\n", 0), 0U);
+    EXPECT_EQ(service->requests()[0].find("Host:"), std::string::npos);
+}
+
+// The port is taken as a 16-bit value.
+TEST(Exchange, PortIsTakenModulo65536)
+{
+    const auto service = start_service(shared_pki().full_chain, fixed_answer(kEcho));
+    const Received received = send_request(service->port() + 65536, shared_pki().trust_root_intermediate);
+    EXPECT_EQ(received.result, 0);
+}
+
+}  // namespace
+}  // namespace dvkc::test
