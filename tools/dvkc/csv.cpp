@@ -1,0 +1,223 @@
+#include "csv.h"
+
+#include <charconv>
+#include <map>
+#include <string>
+
+namespace dvkc::tool {
+namespace {
+
+constexpr std::size_t max_sn = 16;
+constexpr std::size_t max_ssid = 10;
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string field_name(std::size_t index) { return "field " + std::to_string(index + 1); }
+
+bool blank_line(std::string_view line)
+{
+    for (const char c : line) {
+        if (!is_blank(c) && c != '\r') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Why `value` cannot be carried as the named field, or an empty text.
+std::string check_text(std::string_view name, std::string_view value, std::size_t max)
+{
+    if (value.empty()) {
+        return std::string(name) + " is empty";
+    }
+    if (value.size() > max) {
+        return std::string(name) + " is longer than " + std::to_string(max) + " characters (" +
+               std::to_string(value.size()) + ")";
+    }
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == ',') {
+            return std::string(name) + " holds a comma";
+        }
+        if (c == '"') {
+            return std::string(name) + " holds a quote";
+        }
+        if (byte < 0x20 || byte == 0x7f) {
+            return std::string(name) + " holds a control character";
+        }
+    }
+    return {};
+}
+
+// Calls `on_line(number, fields)` for every non-blank line that splits, and
+// records the others as errors. The first non-blank line is passed with
+// `first` true so that the caller can recognise a header.
+template <typename OnLine>
+void for_each_line(std::istream &in, std::vector<LineError> &errors, OnLine on_line)
+{
+    std::string line;
+    std::size_t number = 0;
+    bool first = true;
+    while (std::getline(in, line)) {
+        ++number;
+        if (blank_line(line)) {
+            continue;
+        }
+        CsvLine split = split_csv_line(line);
+        if (!split.error.empty()) {
+            errors.push_back({number, split.error});
+        } else {
+            on_line(number, split.fields, first);
+        }
+        first = false;
+    }
+}
+
+}  // namespace
+
+CsvLine split_csv_line(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    CsvLine result;
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (true) {
+        const std::size_t index = result.fields.size();
+        while (i < n && is_blank(line[i])) {
+            ++i;
+        }
+        std::string field;
+        if (i < n && line[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                if (line[i] == '"') {
+                    if (i + 1 < n && line[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                field += line[i++];
+            }
+            if (!closed) {
+                result.error = "unterminated quote in " + field_name(index);
+                result.fields.clear();
+                return result;
+            }
+            while (i < n && is_blank(line[i])) {
+                ++i;
+            }
+            if (i < n && line[i] != ',') {
+                result.error = "text after the closing quote of " + field_name(index);
+                result.fields.clear();
+                return result;
+            }
+        } else {
+            const std::size_t start = i;
+            while (i < n && line[i] != ',') {
+                ++i;
+            }
+            std::string_view raw = line.substr(start, i - start);
+            while (!raw.empty() && is_blank(raw.back())) {
+                raw.remove_suffix(1);
+            }
+            if (raw.find('"') != std::string_view::npos) {
+                result.error = "a quote inside the unquoted " + field_name(index);
+                result.fields.clear();
+                return result;
+            }
+            field.assign(raw);
+        }
+        result.fields.push_back(std::move(field));
+        if (i < n && line[i] == ',') {
+            ++i;
+            continue;
+        }
+        return result;
+    }
+}
+
+RecordsFile read_records(std::istream &in)
+{
+    RecordsFile file;
+    for_each_line(in, file.errors, [&](std::size_t number, const std::vector<std::string> &fields, bool first) {
+        if (fields.size() != 2) {
+            file.errors.push_back(
+                {number, "expected 2 fields (SN,SSID), found " + std::to_string(fields.size())});
+            return;
+        }
+        if (first && equals_ignoring_case(fields[0], "SN") && equals_ignoring_case(fields[1], "SSID")) {
+            return;
+        }
+        std::string why = check_text("SN", fields[0], max_sn);
+        if (why.empty()) {
+            why = check_text("SSID", fields[1], max_ssid);
+        }
+        if (!why.empty()) {
+            file.errors.push_back({number, std::move(why)});
+            return;
+        }
+        file.records.push_back({fields[0], fields[1], number});
+    });
+    return file;
+}
+
+CodesFile read_codes(std::istream &in)
+{
+    CodesFile file;
+    std::map<std::string, std::size_t> seen;
+    for_each_line(in, file.errors, [&](std::size_t number, const std::vector<std::string> &fields, bool first) {
+        if (fields.size() != 2) {
+            file.errors.push_back({number, "expected 2 fields (SN,Code), found " + std::to_string(fields.size())});
+            return;
+        }
+        if (first && equals_ignoring_case(fields[0], "SN") && equals_ignoring_case(fields[1], "Code")) {
+            return;
+        }
+        if (std::string why = check_text("SN", fields[0], max_sn); !why.empty()) {
+            file.errors.push_back({number, std::move(why)});
+            return;
+        }
+        const std::string &text = fields[1];
+        int code = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), code);
+        if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) {
+            file.errors.push_back({number, "Code is not a 32-bit decimal integer: '" + text + "'"});
+            return;
+        }
+        const auto [it, inserted] = seen.emplace(fields[0], number);
+        if (!inserted) {
+            file.errors.push_back({number, "SN " + fields[0] + " was already given on line " + std::to_string(it->second)});
+            return;
+        }
+        file.entries.push_back({fields[0], code, number});
+    });
+    return file;
+}
+
+std::string format_line_error(const LineError &error)
+{
+    return "line " + std::to_string(error.line) + ": " + error.message;
+}
+
+}  // namespace dvkc::tool

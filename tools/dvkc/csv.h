@@ -1,0 +1,68 @@
+// CSV input of the tool: one record per line, fields separated by commas,
+// optionally in double quotes ("" inside quotes is a quote). Blank lines are
+// skipped; an optional first line naming the columns is a header.
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dvkc::tool {
+
+// One line split into fields, or the reason it cannot be.
+struct CsvLine {
+    std::vector<std::string> fields;
+    std::string error;  // empty when the line was split
+};
+
+// Splits one line (without its line end; a trailing CR is dropped).
+// Spaces around a field are not part of it; inside quotes they are.
+CsvLine split_csv_line(std::string_view line);
+
+// A line that was rejected, numbered from 1.
+struct LineError {
+    std::size_t line = 0;
+    std::string message;
+};
+
+// One record of the query input and the line it came from.
+struct InputRecord {
+    std::string sn;
+    std::string ssid;
+    std::size_t line = 0;
+};
+
+struct RecordsFile {
+    std::vector<InputRecord> records;
+    std::vector<LineError> errors;  // every rejected line, in line order
+};
+
+// Reads `SN,SSID` lines. A record is rejected with its line number when a
+// line does not hold exactly two fields, a quote is unbalanced, SN is empty or
+// longer than 16 characters, SSID is empty or longer than 10, or a field holds
+// a comma, a quote or a control character (none of which a record can carry).
+// A first line "SN,SSID" (any case) is a header.
+RecordsFile read_records(std::istream &in);
+
+// One entry of the sample service's codes file.
+struct CodeEntry {
+    std::string sn;
+    int code = 0;
+    std::size_t line = 0;
+};
+
+struct CodesFile {
+    std::vector<CodeEntry> entries;
+    std::vector<LineError> errors;
+};
+
+// Reads `SN,Code` lines (Code a decimal 32-bit integer, optional header
+// "SN,Code").
+CodesFile read_codes(std::istream &in);
+
+// "line 7: SN is longer than 16 characters (17)"
+std::string format_line_error(const LineError &error);
+
+}  // namespace dvkc::tool

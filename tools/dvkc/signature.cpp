@@ -1,0 +1,75 @@
+#include "signature.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "subprocess.h"
+
+namespace dvkc::tool {
+
+std::string_view strip_line_end(std::string_view text) noexcept
+{
+    if (!text.empty() && text.back() == '\n') {
+        text.remove_suffix(1);
+        if (!text.empty() && text.back() == '\r') {
+            text.remove_suffix(1);
+        }
+    }
+    return text;
+}
+
+SignatureSource SignatureSource::from_text(std::string text)
+{
+    return {Kind::text, std::move(text)};
+}
+
+SignatureSource SignatureSource::from_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw SignatureError("cannot read the signature file " + path);
+    }
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        throw SignatureError("cannot read the signature file " + path);
+    }
+    if (content.find('\0') != std::string::npos) {
+        throw SignatureError("the signature file " + path + " holds a NUL byte");
+    }
+    return {Kind::file, std::string(strip_line_end(content))};
+}
+
+SignatureSource SignatureSource::from_command(std::string command)
+{
+    return {Kind::command, std::move(command)};
+}
+
+std::string SignatureSource::sign(std::string_view document) const
+{
+    if (kind_ != Kind::command) {
+        return value_;
+    }
+    ProcessResult result;
+    try {
+        result = run_shell(value_, document);
+    } catch (const std::system_error &e) {
+        throw SignatureError(std::string("the sign command cannot be started: ") + e.what());
+    }
+    if (result.signal != 0) {
+        throw SignatureError("the sign command was killed by signal " + std::to_string(result.signal));
+    }
+    if (result.exit_status != 0) {
+        throw SignatureError("the sign command exited with status " + std::to_string(result.exit_status));
+    }
+    if (result.out.find('\0') != std::string::npos) {
+        throw SignatureError("the sign command printed a NUL byte");
+    }
+    const std::string_view signature = strip_line_end(result.out);
+    if (signature.empty()) {
+        throw SignatureError("the sign command printed nothing");
+    }
+    return std::string(signature);
+}
+
+}  // namespace dvkc::tool

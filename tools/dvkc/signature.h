@@ -1,0 +1,43 @@
+// Where the request signature comes from: a text, a file, or a command that
+// reads the request document on its standard input.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace dvkc::tool {
+
+class SignatureError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Removes one trailing line end (LF or CR LF).
+std::string_view strip_line_end(std::string_view text) noexcept;
+
+class SignatureSource {
+public:
+    enum class Kind { text, file, command };
+
+    static SignatureSource from_text(std::string text);
+    // Reads the file now (one trailing line end removed); throws SignatureError.
+    static SignatureSource from_file(const std::string &path);
+    static SignatureSource from_command(std::string command);
+
+    Kind kind() const noexcept { return kind_; }
+
+    // The signature for `document`. A command is run through /bin/sh with the
+    // document on its standard input; its standard output, one trailing line
+    // end removed, is the signature. Throws SignatureError when the command
+    // cannot start, fails, prints nothing or prints a NUL byte.
+    std::string sign(std::string_view document) const;
+
+private:
+    SignatureSource(Kind kind, std::string value) : kind_(kind), value_(std::move(value)) {}
+
+    Kind kind_;
+    std::string value_;  // the text itself, or the command
+};
+
+}  // namespace dvkc::tool

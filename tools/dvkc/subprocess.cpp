@@ -1,0 +1,255 @@
+#include "subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+
+extern char **environ;
+
+namespace dvkc::tool {
+namespace {
+
+[[noreturn]] void throw_errno(const char *what, int error = errno)
+{
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) noexcept : fd_(fd) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd &operator=(Fd &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+    ~Fd() { reset(); }
+    int get() const noexcept { return fd_; }
+    void reset() noexcept
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    Fd read;
+    Fd write;
+};
+
+Pipe make_pipe()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw_errno("pipe2");
+    }
+    return {Fd(fds[0]), Fd(fds[1])};
+}
+
+// Blocks SIGPIPE in this thread for its lifetime; a SIGPIPE raised by our
+// own write on a closed pipe is consumed before the mask is restored.
+class SigpipeBlock {
+public:
+    SigpipeBlock()
+    {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_only, &old_);
+    }
+    SigpipeBlock(const SigpipeBlock &) = delete;
+    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
+    ~SigpipeBlock()
+    {
+        if (!was_pending_) {
+            sigset_t pipe_only;
+            sigemptyset(&pipe_only);
+            sigaddset(&pipe_only, SIGPIPE);
+            const timespec zero{0, 0};
+            while (sigtimedwait(&pipe_only, nullptr, &zero) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+
+private:
+    sigset_t old_{};
+    bool was_pending_ = false;
+};
+
+class SpawnActions {
+public:
+    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+    SpawnActions(const SpawnActions &) = delete;
+    SpawnActions &operator=(const SpawnActions &) = delete;
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+    posix_spawn_file_actions_t *get() noexcept { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes()
+    {
+        posix_spawnattr_init(&attr_);
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigmask(&attr_, &none);
+        posix_spawnattr_setsigdefault(&attr_, &defaults);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    SpawnAttributes(const SpawnAttributes &) = delete;
+    SpawnAttributes &operator=(const SpawnAttributes &) = delete;
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+    posix_spawnattr_t *get() noexcept { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_{};
+};
+
+void set_nonblocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        throw_errno("fcntl");
+    }
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string> &argv, std::string_view input, bool capture_err)
+{
+    if (argv.empty()) {
+        throw std::system_error(std::make_error_code(std::errc::invalid_argument), "run_process");
+    }
+    Pipe in = make_pipe();
+    Pipe out = make_pipe();
+    Pipe err;
+    if (capture_err) {
+        err = make_pipe();
+    }
+
+    SpawnActions actions;
+    posix_spawn_file_actions_adddup2(actions.get(), in.read.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(actions.get(), out.write.get(), STDOUT_FILENO);
+    if (capture_err) {
+        posix_spawn_file_actions_adddup2(actions.get(), err.write.get(), STDERR_FILENO);
+    }
+    SpawnAttributes attributes;
+
+    std::vector<char *> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string &arg : argv) {
+        args.push_back(const_cast<char *>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawned = ::posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
+    if (spawned != 0) {
+        throw_errno("cannot start process", spawned);
+    }
+    in.read.reset();
+    out.write.reset();
+    err.write.reset();
+
+    ProcessResult result;
+    {
+        SigpipeBlock no_sigpipe;
+        set_nonblocking(in.write.get());
+        std::size_t written = 0;
+        if (input.empty()) {
+            in.write.reset();
+        }
+        char block[65536];
+        while (out.read.get() >= 0 || err.read.get() >= 0) {
+            pollfd fds[3];
+            nfds_t count = 0;
+            const auto watch = [&](const Fd &fd, short events) {
+                if (fd.get() >= 0) {
+                    fds[count++] = {fd.get(), events, 0};
+                }
+            };
+            watch(in.write, POLLOUT);
+            watch(out.read, POLLIN);
+            watch(err.read, POLLIN);
+            if (::poll(fds, count, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw_errno("poll");
+            }
+            for (nfds_t k = 0; k < count; ++k) {
+                if (fds[k].revents == 0) {
+                    continue;
+                }
+                if (fds[k].fd == in.write.get()) {
+                    const ssize_t n = ::write(in.write.get(), input.data() + written, input.size() - written);
+                    if (n > 0) {
+                        written += static_cast<std::size_t>(n);
+                    }
+                    if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
+                        in.write.reset();  // done, or the child stopped reading
+                    }
+                    continue;
+                }
+                const bool is_out = fds[k].fd == out.read.get();
+                Fd &source = is_out ? out.read : err.read;
+                const ssize_t n = ::read(source.get(), block, sizeof block);
+                if (n > 0) {
+                    (is_out ? result.out : result.err).append(block, static_cast<std::size_t>(n));
+                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                    source.reset();
+                }
+            }
+        }
+        in.write.reset();
+    }
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            throw_errno("waitpid");
+        }
+    }
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    return result;
+}
+
+ProcessResult run_shell(const std::string &command, std::string_view input, bool capture_err)
+{
+    return run_process({"/bin/sh", "-c", command}, input, capture_err);
+}
+
+}  // namespace dvkc::tool
