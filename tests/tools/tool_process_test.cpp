@@ -1,0 +1,372 @@
+// The dvkc tool run as a process: query against the sample service, exit
+// statuses, output formats, batches, --sign-command, codes and demo.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+
+#include "dvkc.hpp"
+#include "exit_status.h"
+#include "sample_service.h"
+#include "temp_dir.h"
+#include "throwaway_pki.h"
+#include "tls_service.h"
+#include "tool_process.h"
+
+namespace dvkc::tool {
+namespace {
+
+using dvkc::Call;
+using test::run_tool;
+
+std::string records_csv(std::size_t count, const std::string &prefix = "SN-")
+{
+    std::string text = "SN,SSID\n";
+    for (std::size_t i = 0; i < count; ++i) {
+        text += prefix + std::to_string(i) + ",ID" + std::to_string(i % 7) + "\n";
+    }
+    return text;
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// A throwaway PKI, an identity file and the sample service on 127.0.0.1.
+class ToolQuery : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new dvkc::test::TempDir();
+        pki_ = new dvkc::test::ThrowawayPki(dvkc::test::make_throwaway_pki(dir_->path()));
+    }
+    static void TearDownTestSuite()
+    {
+        delete pki_;
+        delete dir_;
+    }
+
+    void SetUp() override { identity = dir_->write_file("identity.bin", "the client"); }
+
+    void start_service(std::map<std::string, std::int32_t> codes = {}, std::optional<std::int32_t> error = {})
+    {
+        SampleServiceOptions options;
+        options.identity = pki_->leaf_intermediate;
+        options.codes = std::move(codes);
+        options.error = error;
+        service.emplace(options);
+        service->start();
+    }
+
+    // query against the running service with `extra` arguments.
+    std::vector<std::string> query_args(const std::string &records, std::vector<std::string> extra) const
+    {
+        std::vector<std::string> args{"query",      "--host",    "127.0.0.1",
+                                      "--port",     std::to_string(service ? service->port() : 1),
+                                      "--trust",    pki_->trust_root_intermediate,
+                                      "--identity", identity,
+                                      "--records",  records};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    std::string write(const std::string &name, const std::string &content) const
+    {
+        return dir_->write_file(name, content);
+    }
+
+    static dvkc::test::TempDir *dir_;
+    static dvkc::test::ThrowawayPki *pki_;
+    std::string identity;
+    std::optional<SampleService> service;
+};
+
+dvkc::test::TempDir *ToolQuery::dir_ = nullptr;
+dvkc::test::ThrowawayPki *ToolQuery::pki_ = nullptr;
+
+TEST_F(ToolQuery, TableOfCodes)
+{
+    start_service({{"SN-1", -3}});
+    const ProcessResult run =
+        run_tool(query_args(write("r.csv", "SN,SSID\nSN-0,A\nSN-1,B\n\"SN-2\",\"CCCCCC\"\n"), {"--signature", "s"}));
+    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
+    const std::string expected = "SN    SSID    Code\n"
+                                 "SN-0  A       " + std::to_string(default_code("SN-0")) + "\n"
+                                 "SN-1  B       -3\n"
+                                 "SN-2  CCCCCC  " + std::to_string(default_code("SN-2")) + "\n";
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(ToolQuery, BatchesInParallelKeepInputOrderInJson)
+{
+    start_service({{"SN-13", 9999}});
+    const ProcessResult run = run_tool(query_args(write("r.csv", records_csv(25)),
+                                                  {"--signature", "s", "--batch-size", "4", "--jobs", "3",
+                                                   "--output", "json", "--seed", "999"}));
+    ASSERT_EQ(run.exit_status, exit_ok) << run.err;
+    const nlohmann::json doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(doc.at("records").size(), 25U);
+    for (std::size_t i = 0; i < 25; ++i) {
+        const auto &record = doc.at("records")[i];
+        const std::string sn = "SN-" + std::to_string(i);
+        EXPECT_EQ(record.at("sn"), sn);
+        EXPECT_EQ(record.at("line"), i + 2);
+        EXPECT_EQ(record.at("batch"), i / 4 + 1);
+        EXPECT_EQ(record.at("code"), i == 13 ? 9999 : default_code(sn));
+    }
+    ASSERT_EQ(doc.at("batches").size(), 7U);
+    EXPECT_EQ(doc.at("batches")[6].at("records"), 1);
+    EXPECT_EQ(doc.at("batches")[6].at("first_record"), 25);
+    EXPECT_EQ(doc.at("exit_status"), 0);
+}
+
+TEST_F(ToolQuery, TwelveHundredRecordsMakeTwoBatchesByDefault)
+{
+    start_service();
+    const ProcessResult run =
+        run_tool(query_args("-", {"--signature", "s", "--output", "json", "--jobs", "2"}), records_csv(1200));
+    ASSERT_EQ(run.exit_status, exit_ok) << run.err;
+    const nlohmann::json doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(doc.at("batches").size(), 2U);
+    EXPECT_EQ(doc.at("batches")[0].at("records"), 1000);
+    EXPECT_EQ(doc.at("batches")[1].at("records"), 200);
+    EXPECT_EQ(doc.at("records")[1199].at("code"), default_code("SN-1199"));
+}
+
+TEST_F(ToolQuery, CsvFromStandardInput)
+{
+    start_service();
+    const ProcessResult run = run_tool(query_args("-", {"--signature", "s", "--output", "csv"}), "X1,A\r\nX2,B\r\n");
+    ASSERT_EQ(run.exit_status, exit_ok) << run.err;
+    EXPECT_EQ(run.out, "SN,SSID,Code\nX1,A," + std::to_string(default_code("X1")) + "\nX2,B," +
+                           std::to_string(default_code("X2")) + "\n");
+}
+
+TEST_F(ToolQuery, SignCommandWithOpensslSignsTheDocumentItReads)
+{
+    // Dry run: the envelope's signature is the SHA-256 of the printed document.
+    const std::string records = write("r.csv", "A,1\nB,2\n");
+    const ProcessResult dry = run_tool(query_args(
+        records, {"--dry-run", "--sign-command", "openssl dgst -sha256 -r | cut -d' ' -f1", "--seed", "5"}));
+    ASSERT_EQ(dry.exit_status, exit_ok) << dry.err;
+    std::istringstream lines(dry.out);
+    std::string line, document, envelope;
+    while (std::getline(lines, line)) {
+        if (line.rfind("# document", 0) == 0) {
+            std::getline(lines, document);
+        } else if (line.rfind("# envelope", 0) == 0) {
+            std::getline(lines, envelope);
+        }
+    }
+    ASSERT_EQ(document.rfind("<DVKReq><ClientID>", 0), 0U) << dry.out;
+    const ProcessResult digest = run_shell("sha256sum | cut -d' ' -f1", document);
+    ASSERT_EQ(digest.exit_status, 0);
+    EXPECT_EQ(envelope, "<DVKRequest>" + document + "<DVKReqLength>" + std::to_string(document.size()) +
+                            "</DVKReqLength><Signature>" + digest.out.substr(0, 64) + "</Signature></DVKRequest>");
+
+    // And for real, over the network.
+    start_service();
+    const ProcessResult run = run_tool(query_args(records, {"--sign-command", "openssl dgst -sha256 -r"}));
+    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
+}
+
+TEST_F(ToolQuery, OneFailedBatchKeepsTheOthers)
+{
+    start_service();
+    // The sign command refuses the document of the batch holding BAD.
+    const std::string sign = "doc=$(cat); case \"$doc\" in *BAD*) exit 1;; esac; echo signed";
+    const ProcessResult run = run_tool(query_args(write("r.csv", "A,1\nB,2\nBAD,3\nC,4\nD,5\n"),
+                                                  {"--sign-command", sign, "--batch-size", "2", "--jobs", "2"}));
+    EXPECT_EQ(run.exit_status, exit_partial) << run.err;
+    EXPECT_TRUE(contains(run.out, "A    1     " + std::to_string(default_code("A")) + "\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "BAD  3     -\nC    4     -\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "D    5     " + std::to_string(default_code("D")) + "\n")) << run.out;
+    EXPECT_EQ(run.err, "dvkc: batch 2 of 3 (records 3 to 4) failed: the sign command exited with status 1\n");
+}
+
+TEST_F(ToolQuery, ServiceErrorIsExplainedWithItsNumber)
+{
+    start_service({}, 7);
+    const ProcessResult run = run_tool(query_args(write("r.csv", "A,1\n"), {"--signature", "s"}));
+    EXPECT_EQ(run.exit_status, exit_failed);
+    EXPECT_TRUE(contains(run.err, "failed: iParse_DVKResponsePKT 2000: the service reported an error (ErrID 7)"))
+        << run.err;
+}
+
+TEST_F(ToolQuery, UntrustedServiceAndNoListener)
+{
+    start_service();
+    std::vector<std::string> args = query_args(write("r.csv", "A,1\nB,2\n"), {"--signature", "s", "--output", "json"});
+    args[6] = pki_->trust_unrelated;
+    const ProcessResult untrusted = run_tool(args);
+    EXPECT_EQ(untrusted.exit_status, exit_failed);
+    EXPECT_TRUE(contains(untrusted.err, std::string(dvkc::describe(dvkc::Call::exchange, -12)))) << untrusted.err;
+    const nlohmann::json doc = nlohmann::json::parse(untrusted.out);
+    EXPECT_TRUE(doc.at("records")[0].at("code").is_null());
+    EXPECT_EQ(doc.at("batches")[0].at("error").at("code"), -12);
+
+    // A port that is bound but not listening refuses connections.
+    const int socket_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(socket_fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(socket_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(socket_fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    args = query_args(write("r.csv", "A,1\n"), {"--signature", "s"});
+    args[4] = std::to_string(ntohs(address.sin_port));
+    const ProcessResult refused = run_tool(args);
+    ::close(socket_fd);
+    EXPECT_EQ(refused.exit_status, exit_failed);
+    EXPECT_TRUE(contains(refused.err, "iSSL_SendThenRecv -9: " + std::string(dvkc::describe(dvkc::Call::exchange, -9))))
+        << refused.err;
+}
+
+TEST_F(ToolQuery, VerboseShowsTheAnswerItCouldNotUse)
+{
+    dvkc::test::ServiceOptions options;
+    options.identity = pki_->leaf_intermediate;
+    dvkc::test::TlsService odd(options, dvkc::test::fixed_answer("HTTP/1.0 503 Busy\r\n\r\n<busy/>"));
+    odd.start();
+    std::vector<std::string> args = query_args(write("r.csv", "A,1\n"), {"--signature", "s"});
+    args[4] = std::to_string(odd.port());
+    const ProcessResult quiet = run_tool(args);
+    EXPECT_EQ(quiet.exit_status, exit_failed);
+    EXPECT_FALSE(contains(quiet.err, "503"));
+    args.push_back("-v");
+    const ProcessResult verbose = run_tool(args);
+    EXPECT_EQ(verbose.exit_status, exit_failed);
+    EXPECT_TRUE(contains(verbose.err, "iParse_DVKResponsePKT -1: "));
+    EXPECT_TRUE(contains(verbose.err, "status line: HTTP/1.0 503 Busy\n")) << verbose.err;
+    EXPECT_TRUE(contains(verbose.err, "<busy/>"));
+}
+
+TEST_F(ToolQuery, RejectedInputSendsNothing)
+{
+    dvkc::test::ServiceOptions options;
+    options.identity = pki_->leaf_intermediate;
+    dvkc::test::TlsService counter(options, dvkc::test::fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
+    counter.start();
+    std::vector<std::string> args =
+        query_args(write("bad.csv", "SN,SSID\nok,1\n" + std::string(17, 'x') + ",1\nok2,\"a,b\"\n"), {"--signature", "s"});
+    args[4] = std::to_string(counter.port());
+    const ProcessResult run = run_tool(args);
+    EXPECT_EQ(run.exit_status, exit_input);
+    EXPECT_TRUE(contains(run.err, "bad.csv: line 3: SN is longer than 16 characters (17)\n")) << run.err;
+    EXPECT_TRUE(contains(run.err, "bad.csv: line 4: SSID holds a comma\n")) << run.err;
+    EXPECT_TRUE(contains(run.err, "nothing was sent"));
+    EXPECT_EQ(run.out, "");
+
+    // Unreadable identity, trust or signature file, and no records at all.
+    const std::string good = write("good.csv", "ok,1\n");
+    const std::string missing = (dir_->path() / "missing").string();
+    std::vector<std::string> no_identity = query_args(good, {"--signature", "s"});
+    no_identity[8] = missing;
+    std::vector<std::string> no_trust = query_args(good, {"--signature", "s"});
+    no_trust[6] = missing;
+    for (const auto &bad_args : {no_identity, no_trust, query_args(good, {"--signature-file", missing}),
+                                 query_args(write("empty.csv", "SN,SSID\n\n"), {"--signature", "s"}),
+                                 query_args(missing, {"--signature", "s"})}) {
+        std::vector<std::string> with_port = bad_args;
+        with_port[4] = std::to_string(counter.port());
+        const ProcessResult rejected = run_tool(with_port);
+        EXPECT_EQ(rejected.exit_status, exit_input) << rejected.err;
+    }
+    counter.stop();
+    EXPECT_EQ(counter.connections_accepted(), 0U);
+}
+
+TEST_F(ToolQuery, BadCommandLines)
+{
+    const std::string good = write("good.csv", "ok,1\n");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"nonsense"},
+        query_args(good, {}),                                          // no signature
+        query_args(good, {"--signature", "a", "--sign-command", "b"}),  // two
+        query_args(good, {"--signature", "a", "--batch-size", "1001"}),
+        query_args(good, {"--signature", "a", "--batch-size", "0"}),
+        query_args(good, {"--signature", "a", "--output", "xml"}),
+        query_args(good, {"--signature", "a", "--port", "65536"}),
+        {"query", "--identity", identity, "--records", good, "--signature", "a", "--trust", "t"},  // no host
+        {"serve", "--listen", "localhost:80"},
+        {"serve", "--listen", "127.0.0.1:99999"},
+        {"codes", "2010"},
+    };
+    for (const auto &args : cases) {
+        const ProcessResult run = run_tool(args);
+        std::string joined;
+        for (const auto &arg : args) {
+            joined += arg + " ";
+        }
+        EXPECT_EQ(run.exit_status, exit_usage) << joined << "\n" << run.err;
+    }
+}
+
+TEST(ToolHelp, EverySubcommandDocumentsTheExitStatus)
+{
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"query", "--help"}, {"serve", "--help"}, {"demo", "--help"}, {"codes", "--help"}}) {
+        const ProcessResult run = run_tool(args);
+        EXPECT_EQ(run.exit_status, exit_ok);
+        EXPECT_TRUE(contains(run.out, "Exit status:")) << args[0];
+        EXPECT_TRUE(contains(run.out, "5  query: some batches were answered")) << args[0];
+    }
+    const ProcessResult version = run_tool({"--version"});
+    EXPECT_EQ(version.exit_status, exit_ok);
+    EXPECT_TRUE(contains(version.out, "dvkc 1."));
+}
+
+TEST(ToolCodes, TheSameWordsAsTheHeader)
+{
+    const ProcessResult nonce = run_tool({"codes", "2005"});
+    EXPECT_EQ(nonce.exit_status, exit_ok);
+    EXPECT_TRUE(contains(nonce.out, "iParse_DVKResponsePKT  2005  the answer's nonce is not the one we sent\n"))
+        << nonce.out;
+    const ProcessResult minus_one = run_tool({"codes", "--", "-1", "-12"});
+    EXPECT_EQ(minus_one.exit_status, exit_ok) << minus_one.err;
+    for (const Call call : {Call::build, Call::wrap, Call::exchange, Call::parse}) {
+        EXPECT_TRUE(contains(minus_one.out, std::string(dvkc::describe(call, -1)))) << minus_one.out;
+    }
+    EXPECT_TRUE(contains(minus_one.out, std::string(dvkc::describe(Call::exchange, -12))));
+    const ProcessResult all = run_tool({"codes"});
+    std::size_t lines = 0;
+    for (const char c : all.out) {
+        lines += c == '\n' ? 1 : 0;
+    }
+    EXPECT_EQ(lines, std::size(dvkc::result_table));
+}
+
+TEST(ToolDocs, ResultsTableIsTheToolsOwn)
+{
+    // The documentation's table is `dvkc codes --markdown`, word for word.
+    const ProcessResult table = run_tool({"codes", "--markdown"});
+    ASSERT_EQ(table.exit_status, exit_ok);
+    std::ifstream doc(std::string(DVKC_SOURCE_DIR) + "/docs/tool.md");
+    ASSERT_TRUE(doc) << "docs/tool.md is missing";
+    const std::string text((std::istreambuf_iterator<char>(doc)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(contains(text, table.out)) << "update docs/tool.md from `dvkc codes --markdown`";
+}
+
+TEST(ToolDemo, RunsAndPrintsTheTable)
+{
+    const ProcessResult run = run_tool({"demo"});
+    ASSERT_EQ(run.exit_status, exit_ok) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(contains(run.out, "SN                SSID        Code\n")) << run.out;
+    for (const char *sn : {"SN-0001", "SN-0002", "DEV42-7781", "0000000000000001"}) {
+        EXPECT_TRUE(contains(run.out, std::to_string(default_code(sn)) + "\n")) << sn;
+        EXPECT_TRUE(contains(run.out, sn));
+    }
+    EXPECT_TRUE(contains(run.out, "temporary files removed"));
+}
+
+}  // namespace
+}  // namespace dvkc::tool
