@@ -1,0 +1,40 @@
+# Builds the Debian package with CPack and checks its contents and metadata.
+# Run with -P and: BUILD_DIR WORK_DIR
+cmake_minimum_required(VERSION 3.25)
+
+function(expect text part what)
+  string(FIND "${text}" "${part}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${what}: '${part}' not in:\n${text}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+execute_process(COMMAND cpack -G DEB --config "${BUILD_DIR}/CPackConfig.cmake" -B "${WORK_DIR}"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cpack failed (${rc}):\n${out}\n${err}")
+endif()
+file(GLOB debs "${WORK_DIR}/*.deb")
+list(LENGTH debs count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "expected one .deb in ${WORK_DIR}, found: ${debs}")
+endif()
+execute_process(COMMAND dpkg-deb --contents ${debs} OUTPUT_VARIABLE contents RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "dpkg-deb --contents failed")
+endif()
+foreach(path ./usr/bin/dvkc ./usr/include/dvkc.h ./usr/include/dvkc.hpp "/libdvkc.so.1.0.0"
+             "/libdvkc.so.1 -> libdvkc.so.1.0.0" "/libdvkc.so -> libdvkc.so.1" /pkgconfig/dvkc.pc
+             /cmake/dvkc/dvkcConfig.cmake /cmake/dvkc/dvkcTargets.cmake)
+  expect("${contents}" "${path}" "package contents")
+endforeach()
+execute_process(COMMAND dpkg-deb --field ${debs} Package Version Architecture Depends
+  OUTPUT_VARIABLE fields RESULT_VARIABLE rc)
+expect("${fields}" "Package: dvkc" "package fields")
+expect("${fields}" "Version: 1." "package fields")
+expect("${fields}" "Architecture: amd64" "package fields")
+expect("${fields}" "libssl3" "package dependencies")
+message(STATUS "${debs}\n${fields}")
+file(REMOVE_RECURSE "${WORK_DIR}")
