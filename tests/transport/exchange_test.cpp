@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
+#include <ostream>
 #include <string>
 
 #include "exchange_helpers.h"
@@ -20,6 +21,11 @@ struct RequestCase {
     std::int32_t body_len;
     std::string expected;
 };
+
+void PrintTo(const RequestCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 std::string request_text(const std::string &path, const std::string &content_length, const std::string &body)
 {
@@ -74,6 +80,11 @@ struct AnswerCase {
     std::size_t expected_length;   // what the call reports
     std::size_t expected_bytes;    // how many leading bytes of the answer the buffer must hold
 };
+
+void PrintTo(const AnswerCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 std::string filler_answer(std::size_t size)
 {
@@ -170,6 +181,11 @@ struct VersionCase {
     int security_level;
     std::int32_t expected;
 };
+
+void PrintTo(const VersionCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class Versions : public testing::TestWithParam<VersionCase> {};
 

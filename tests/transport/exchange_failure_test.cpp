@@ -1,0 +1,139 @@
+// The exchange's failure ladder, with the certificates a server presents and
+// the trust files a client holds; and null pointers.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "exchange_helpers.h"
+
+namespace dvkc::test {
+namespace {
+
+const std::string kAnswer = "HTTP/1.0 200 OK\r\n\r\n<DVKResponse>ok</DVKResponse>";
+
+enum class Target { service, refusing_port, digit_first_host };
+
+struct LadderCase {
+    const char *name;
+    TlsIdentity ThrowawayPki::*presented;
+    std::string ThrowawayPki::*trust;  // null: a file that does not exist
+    Target target;
+    std::int32_t expected;
+    bool reaches_service;  // a TCP connection to the service is made
+};
+
+void PrintTo(const LadderCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class FailureLadder : public testing::TestWithParam<LadderCase> {};
+
+TEST_P(FailureLadder, ResultAndOutParameters)
+{
+    const LadderCase &c = GetParam();
+    const ThrowawayPki &pki = shared_pki();
+    const auto service = start_service(pki.*c.presented, fixed_answer(kAnswer));
+    const RefusingPort refusing;
+    const TempDir scratch;
+
+    Call call;
+    call.trust = c.trust != nullptr ? pki.*c.trust : (scratch.path() / "no-such-trust-file.pem").string();
+    call.port = service->port();
+    if (c.target == Target::refusing_port) {
+        call.port = refusing.port();
+    } else if (c.target == Target::digit_first_host) {
+        call.host = "1nvalid";  // 255.255.255.255 once converted: the connect fails at once
+    }
+    const Received received = send_request(call);
+    EXPECT_EQ(received.result, c.expected);
+    if (c.expected == 0) {
+        EXPECT_EQ(received.text(), kAnswer);
+    } else {
+        EXPECT_TRUE(received.out_parameters_untouched());
+    }
+
+    // A probe that surely reaches the service: the service handles one
+    // connection at a time in arrival order, so once the probe is through,
+    // an earlier connection of the call would have been counted already.
+    const Received probe = send_request(service->port(), pki.trust_root);
+    EXPECT_NE(probe.result, -9);
+    EXPECT_EQ(service->connections_accepted(), c.reaches_service ? 2U : 1U);
+}
+
+using P = ThrowawayPki;
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, FailureLadder,
+    testing::Values(
+        // The trust file must load before any connection is made.
+        LadderCase{"TrustFileMissing", &P::full_chain, nullptr, Target::service, -6, false},
+        LadderCase{"TrustFileNotPem", &P::full_chain, &P::trust_not_pem, Target::service, -6, false},
+        LadderCase{"TrustFileEmpty", &P::full_chain, &P::trust_empty, Target::service, -6, false},
+        // Connection failures.
+        LadderCase{"DigitFirstHostIsNotLookedUp", &P::full_chain, &P::trust_root, Target::digit_first_host, -9,
+                   false},
+        LadderCase{"NoListener", &P::full_chain, &P::trust_root, Target::refusing_port, -9, false},
+        // The TLS library's verification.
+        LadderCase{"LeafFromUnrelatedCa", &P::unrelated_chain, &P::trust_root, Target::service, -12, true},
+        LadderCase{"TrustFileOfUnrelatedCa", &P::full_chain, &P::trust_unrelated, Target::service, -12, true},
+        LadderCase{"LeafAloneWithRootOnly", &P::leaf_only, &P::trust_root, Target::service, -12, true},
+        // The chain check: every issuer presented needs its key in the trust file.
+        LadderCase{"FullChainWithRootOnly", &P::full_chain, &P::trust_root, Target::service, -17, true},
+        LadderCase{"LeafAndIntermediateWithRootOnly", &P::leaf_intermediate, &P::trust_root, Target::service, -17,
+                   true},
+        LadderCase{"FullChainWithRootAndIntermediate", &P::full_chain, &P::trust_root_intermediate, Target::service,
+                   0, true},
+        LadderCase{"LeafAloneWithRootAndIntermediate", &P::leaf_only, &P::trust_root_intermediate, Target::service,
+                   0, true},
+        LadderCase{"ReissuedRootSharesTheRootsKey", &P::reissued_root_chain, &P::trust_root_intermediate,
+                   Target::service, 0, true},
+        LadderCase{"ReissuedRootWithRootOnly", &P::reissued_root_chain, &P::trust_root, Target::service, -17, true},
+        LadderCase{"SecondIntermediateHasAnotherKey", &P::second_intermediate_chain, &P::trust_root_intermediate,
+                   Target::service, -17, true},
+        LadderCase{"SecondIntermediateWithRootOnly", &P::second_intermediate_chain, &P::trust_root, Target::service,
+                   -17, true},
+        // A private key ahead of the certificates is passed over.
+        LadderCase{"TrustFileWithKeyFirst", &P::full_chain, &P::trust_key_first, Target::service, 0, true}),
+    [](const testing::TestParamInfo<LadderCase> &info) { return std::string(info.param.name); });
+
+// --- Null pointers: -1, nothing written, no connection ---
+
+enum class NullArgument { host, trust_path, url_path, body, out_len, out_buf };
+
+std::string null_argument_name(const testing::TestParamInfo<NullArgument> &info)
+{
+    static const char *const names[] = {"Host", "TrustPath", "UrlPath", "Body", "OutLen", "OutBuf"};
+    return names[static_cast<int>(info.param)];
+}
+
+class NullPointers : public testing::TestWithParam<NullArgument> {};
+
+TEST_P(NullPointers, GiveMinusOneAndTouchNothing)
+{
+    const ThrowawayPki &pki = shared_pki();
+    const auto service = start_service(pki.full_chain, fixed_answer(kAnswer));
+    const NullArgument null = GetParam();
+    std::int32_t length = kUntouchedLength;
+    char *buffer = &untouched_marker;
+    const std::int32_t result =
+        iSSL_SendThenRecv(null == NullArgument::host ? nullptr : "127.0.0.1", service->port(),
+                          null == NullArgument::trust_path ? nullptr : pki.trust_root_intermediate.c_str(),
+                          null == NullArgument::url_path ? nullptr : "/p", 1,
+                          null == NullArgument::body ? nullptr : "X", null == NullArgument::out_len ? nullptr : &length,
+                          null == NullArgument::out_buf ? nullptr : &buffer);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(length, kUntouchedLength);
+    EXPECT_EQ(buffer, &untouched_marker);
+    const Received probe = send_request(service->port(), pki.trust_root_intermediate);
+    EXPECT_EQ(probe.result, 0);
+    EXPECT_EQ(service->connections_accepted(), 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchange, NullPointers,
+                         testing::Values(NullArgument::host, NullArgument::trust_path, NullArgument::url_path,
+                                         NullArgument::body, NullArgument::out_len, NullArgument::out_buf),
+                         null_argument_name);
+
+}  // namespace
+}  // namespace dvkc::test
