@@ -6,8 +6,8 @@
 namespace dvkc::test {
 
 struct TlsIdentity {
-    std::string chain_file;  // PEM: the leaf first, then every issuer to present
-    std::string key_file;    // PEM: the leaf's private key
+    std::string chain_file{};  // PEM: the leaf first, then every issuer to present
+    std::string key_file{};    // PEM: the leaf's private key
 };
 
 }  // namespace dvkc::test

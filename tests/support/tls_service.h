@@ -10,7 +10,10 @@
 // to hang up). SIGPIPE is blocked in the service's own threads, so a client
 // that hangs up early never signals the process.
 //
-//   TlsService service({.identity = pki.leaf_chain}, echo_handler());
+// Every option has a default, so designated initializers may name only
+// what they change:
+//
+//   TlsService service({.identity = pki.full_chain, .concurrent = true}, echo_handler());
 //   service.start();
 //   ... iSSL_SendThenRecv("127.0.0.1", service.port(), ...) ...
 //   service.stop();
@@ -45,7 +48,7 @@ enum class Behaviour {
 };
 
 struct ServiceOptions {
-    TlsIdentity identity;                   // required
+    TlsIdentity identity{};                 // required
     std::string bind_address = "127.0.0.1";
     std::uint16_t port = 0;                 // 0: an ephemeral port (see port())
     Behaviour behaviour = Behaviour::answer;
@@ -60,7 +63,7 @@ struct ServiceOptions {
     int security_level = -1;                // -1: OpenSSL's default
     // Told about connections that end without an answer (failed handshake,
     // handler exception, write failure); called from service threads.
-    std::function<void(std::string_view what)> on_error;
+    std::function<void(std::string_view what)> on_error{};
 };
 
 class TlsService {
