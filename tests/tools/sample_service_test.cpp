@@ -186,6 +186,53 @@ TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigterm)
     EXPECT_TRUE(std::filesystem::exists(trust));  // --pki-dir is kept
 }
 
+TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
+{
+    test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.leaf_key,
+                                "--chain", pki.intermediate_cert, "--error", "9"},
+                               (dir.path() / "serve.err").string());
+    std::string line;
+    ASSERT_TRUE(serve.read_line(line));
+    const std::string prefix = "dvkc serve: listening on https://127.0.0.1:";
+    ASSERT_EQ(line.rfind(prefix, 0), 0U) << line;
+    const auto port = static_cast<std::int32_t>(std::stoi(line.substr(prefix.size())));
+    ASSERT_TRUE(serve.read_line(line));
+    EXPECT_EQ(line, "dvkc serve: codes: every query answered with ErrID 9");
+
+    // Leaf and intermediate are presented: the root-and-intermediate trust file passes the chain check.
+    dvkc::Query query;
+    query.add("A", "B");
+    const dvkc::Buffer document = query.build(3, identity);
+    try {
+        query.parse(dvkc::exchange({"127.0.0.1", port, "/", pki.trust_root_intermediate},
+                                   dvkc::make_envelope(document.view(), "s").view()));
+        ADD_FAILURE() << "the service error was not reported";
+    } catch (const dvkc::Error &e) {
+        EXPECT_EQ(e.code(), 2000);
+        EXPECT_EQ(e.err_id(), 9);
+    }
+    ASSERT_TRUE(serve.read_line(line));
+    EXPECT_NE(line.find("records=1 result=200 ErrID 9"), std::string::npos) << line;
+    serve.signal(SIGINT);
+    ASSERT_TRUE(serve.read_line(line));
+    EXPECT_EQ(line, "dvkc serve: stopped by SIGINT");
+    EXPECT_EQ(serve.wait(), exit_ok);
+}
+
+TEST_F(SampleServiceOverTls, ServeRefusesBadCodesAndCertificates)
+{
+    const std::string codes = dir.write_file("codes.csv", "SN,Code\nA,1\nB,x\n");
+    const ProcessResult bad_codes = test::run_tool({"serve", "--listen", "127.0.0.1:0", "--codes", codes});
+    EXPECT_EQ(bad_codes.exit_status, exit_input);
+    EXPECT_NE(bad_codes.err.find("codes.csv: line 3: Code is not a 32-bit decimal integer: 'x'"), std::string::npos)
+        << bad_codes.err;
+    EXPECT_EQ(bad_codes.out, "");
+    // A key that does not belong to the certificate.
+    const ProcessResult mismatch =
+        test::run_tool({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.unrelated_leaf_key});
+    EXPECT_EQ(mismatch.exit_status, exit_internal) << mismatch.err;
+}
+
 TEST(ServeOptions, ListenAddress)
 {
     std::string address;
