@@ -39,6 +39,7 @@ struct ServiceRequest {
 
 // Returns the bytes to send back (status line, headers and body, as wanted).
 // An exception closes that connection without an answer; the service goes on.
+// With `concurrent` set it is called from several threads at once.
 using Handler = std::function<std::string(const ServiceRequest &request)>;
 
 // What the service does on each connection once the handshake is done.
@@ -62,7 +63,8 @@ struct ServiceOptions {
     int max_tls_version = 0;
     int security_level = -1;                // -1: OpenSSL's default
     // Told about connections that end without an answer (failed handshake,
-    // handler exception, write failure); called from service threads.
+    // handler exception, write failure). Called from the service's threads,
+    // concurrently when `concurrent` is set.
     std::function<void(std::string_view what)> on_error{};
 };
 

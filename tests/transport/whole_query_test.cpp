@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "dvk_request.h"
 #include "echo_answer.h"
@@ -18,11 +19,19 @@ struct LibraryBuffer {
 };
 using Buffer = std::unique_ptr<char, LibraryBuffer>;
 
-QueryRecord record(const char *sn, const char *ssid)
+template <std::size_t N>
+void copy_text(char (&field)[N], std::string_view text)
+{
+    const std::size_t size = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(field, text.data(), size);
+    field[size] = '\0';
+}
+
+QueryRecord record(std::string_view sn, std::string_view ssid)
 {
     QueryRecord entry{};
-    std::strncpy(entry.SN, sn, sizeof entry.SN - 1);
-    std::strncpy(entry.SSID, ssid, sizeof entry.SSID - 1);
+    copy_text(entry.SN, sn);
+    copy_text(entry.SSID, ssid);
     entry.Code = 12345;
     return entry;
 }
