@@ -55,13 +55,25 @@ std::string openssl_reason()
     throw std::runtime_error("TLS service: " + what);
 }
 
-void close_descriptor(int &fd) noexcept
-{
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
+// A descriptor closed when its owner goes, also when a constructor throws.
+class Descriptor {
+public:
+    Descriptor() noexcept = default;
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
     }
-}
+
+    void adopt(int fd) noexcept { fd_ = fd; }
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_ = -1;
+};
 
 // A client that hangs up while we write must not signal the process: the
 // signal stays blocked (and is dropped) in the service's threads.
@@ -117,9 +129,9 @@ struct TlsService::State {
     ServiceOptions options;
     Handler handler;
     SslCtxPtr context;
-    int listener = -1;
-    int wake_read = -1;   // written once by stop() to end the accept loop
-    int wake_write = -1;
+    Descriptor listener;
+    Descriptor wake_read;  // written once by stop() to end the accept loop
+    Descriptor wake_write;
     std::uint16_t port = 0;
     std::thread acceptor;
 
@@ -148,17 +160,12 @@ struct TlsService::State {
         if (::pipe2(ends, O_CLOEXEC) != 0) {
             fail(std::string("pipe: ") + std::strerror(errno));
         }
-        wake_read = ends[0];
-        wake_write = ends[1];
+        wake_read.adopt(ends[0]);
+        wake_write.adopt(ends[1]);
     }
     State(const State &) = delete;
     State &operator=(const State &) = delete;
-    ~State()
-    {
-        close_descriptor(listener);
-        close_descriptor(wake_read);
-        close_descriptor(wake_write);
-    }
+    ~State() = default;
 
     void listen_on(const std::string &address, std::uint16_t wanted_port)
     {
@@ -168,13 +175,13 @@ struct TlsService::State {
         if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
             fail("not an IPv4 address: " + address);
         }
-        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listener.adopt(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const int fd = listener.get();
         const int yes = 1;
         socklen_t size = sizeof local;
-        if (listener < 0 || ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-            ::bind(listener, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
-            ::listen(listener, 64) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
+        if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+            ::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 || ::listen(fd, 64) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
             fail("listening on " + address + ": " + std::strerror(errno));
         }
         port = ntohs(local.sin_port);
@@ -204,7 +211,7 @@ struct TlsService::State {
     int next_connection(std::string &peer)
     {
         for (;;) {
-            pollfd watched[2] = {{listener, POLLIN, 0}, {wake_read, POLLIN, 0}};
+            pollfd watched[2] = {{listener.get(), POLLIN, 0}, {wake_read.get(), POLLIN, 0}};
             const int ready = ::poll(watched, 2, -1);
             if (ready < 0 && errno == EINTR) {
                 continue;
@@ -214,14 +221,14 @@ struct TlsService::State {
             }
             sockaddr_in from{};
             socklen_t size = sizeof from;
-            const int fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&from), &size, SOCK_CLOEXEC);
+            const int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr *>(&from), &size, SOCK_CLOEXEC);
             if (fd >= 0) {
                 peer = address_text(from);
                 return fd;
             }
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 report(std::string("accept: ") + std::strerror(errno));
-                pollfd wake{wake_read, POLLIN, 0};
+                pollfd wake{wake_read.get(), POLLIN, 0};
                 ::poll(&wake, 1, 10);  // let descriptors come free
             }
         }
@@ -414,7 +421,7 @@ void TlsService::stop()
                 ::shutdown(fd, SHUT_RDWR);
             }
             const char wake = 'x';
-            [[maybe_unused]] const ssize_t ignored = ::write(state.wake_write, &wake, 1);
+            [[maybe_unused]] const ssize_t ignored = ::write(state.wake_write.get(), &wake, 1);
         }
     }
     state.changed.notify_all();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -187,6 +188,24 @@ TEST(TlsServiceLifecycle, BadIdentityOrAddressIsRefusedUpFront)
     options.bind_address = "not-an-address";
     EXPECT_THROW(TlsService(options, fixed_answer("x")), std::runtime_error);
     EXPECT_THROW(TlsService({pki.full_chain}, Handler{}), std::runtime_error);
+}
+
+TEST(TlsServiceLifecycle, PortInUseIsRefusedWithoutLeakingDescriptors)
+{
+    const TlsService first({shared_pki().full_chain}, fixed_answer("x"));
+    ServiceOptions options;
+    options.identity = shared_pki().full_chain;
+    options.port = first.port();
+    const auto descriptors = [] {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = descriptors();
+    EXPECT_THROW(TlsService(options, fixed_answer("x")), std::runtime_error);
+    EXPECT_EQ(descriptors(), before);
 }
 
 // A client that connects and says nothing holds up no one else, and stop()
