@@ -13,16 +13,41 @@ std::size_t visible(std::int32_t limit) noexcept
 }
 
 // First occurrence of `tag` that lies entirely within text[0, room) and before
-// the text's NUL. strstr stops at the first match or at the NUL, so a hit costs
-// only the distance to it; a miss may look past `room`, but never past the NUL,
-// and the parser misses at most a fixed number of times per answer.
+// the text's NUL. Without a limit, strstr: a hit costs the distance to it.
+// With one, the text is taken in growing windows (strnlen, then memmem over
+// the window plus the tail of the previous one), so a hit costs about the
+// distance to it, a miss at most the room, and nothing past the room or the
+// NUL is ever read.
 const char *find_within(const char *text, std::size_t room, const char *tag) noexcept
 {
-    const char *at = std::strstr(text, tag);
-    if (at == nullptr || static_cast<std::size_t>(at - text) + std::strlen(tag) > room) {
-        return nullptr;  // any occurrence inside the room would have come first
+    if (room == SIZE_MAX) {
+        return std::strstr(text, tag);
     }
-    return at;
+    const std::size_t tag_len = std::strlen(tag);
+    if (tag_len == 0) {
+        return text;
+    }
+    std::size_t window = 128;
+    std::size_t scanned = 0;  // text[0, scanned) is known to hold no NUL
+    while (scanned < room) {
+        const std::size_t want = room - scanned < window ? room - scanned : window;
+        const std::size_t got = strnlen(text + scanned, want);
+        // An occurrence may start in the previous window's last tag_len - 1 characters.
+        const std::size_t from = scanned >= tag_len - 1 ? scanned - (tag_len - 1) : 0;
+        scanned += got;
+        if (scanned - from >= tag_len) {
+            if (const void *hit = memmem(text + from, scanned - from, tag, tag_len)) {
+                return static_cast<const char *>(hit);
+            }
+        }
+        if (got < want) {
+            return nullptr;  // reached the NUL
+        }
+        if (window < 65536) {
+            window *= 2;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace

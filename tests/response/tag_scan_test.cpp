@@ -66,6 +66,30 @@ TEST(GetTagTextNul, StopsAtTheNulWhateverTheLimit)
     EXPECT_EQ(iGetTagText(text.data(), "<a>", "</a>", 10, out, 10), 0);
 }
 
+TEST(GetTagTextLimit, NeverReadsPastTheLimit)
+{
+    // No NUL at all: the limit alone must stop every search at the page end.
+    PageEndText text("<a>xyz</a>", false);
+    char out[16];
+    EXPECT_EQ(iGetTagText(text.data(), "<a>", "</a>", 10, out, 10), 3);
+    EXPECT_EQ(iGetTagText(text.data(), "<a>", "</a>", 9, out, 10), 0);
+    EXPECT_EQ(pFindTag(text.data(), "<b>", 10), nullptr);
+    EXPECT_EQ(pSkipTag(text.data(), "</a>", 10), text.data() + 10);
+}
+
+TEST(GetTagTextLimit, FindsTagsAcrossSearchWindows)
+{
+    // Occurrences straddling every window boundary a growing search may use.
+    for (std::size_t pad = 100; pad < 700; ++pad) {
+        const std::string raw = std::string(pad, '.') + "<a>q</a>";
+        PageEndText text(raw, false);
+        char out[4];
+        ASSERT_EQ(iGetTagText(text.data(), "<a>", "</a>", static_cast<std::int32_t>(raw.size()), out, 3), 1)
+            << pad;
+        ASSERT_EQ(pFindTag(text.data(), "<a>", static_cast<std::int32_t>(raw.size())), text.data() + pad);
+    }
+}
+
 TEST(FindTag, ReturnsFirstOccurrenceWithinLimit)
 {
     PageEndText text("ab<Rec>cd<Rec>");
