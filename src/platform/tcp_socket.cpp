@@ -58,9 +58,11 @@ bool shutdown_socket_once(SocketHandle socket) noexcept
 
 bool close_socket_once(SocketHandle socket) noexcept
 {
-    // Linux releases the descriptor even when close() reports EINTR; trying
-    // again could close a descriptor another thread has opened meanwhile.
-    return ::close(socket) == 0 || errno == EINTR;
+    // Linux releases the descriptor whatever close() reports (EINTR, EIO),
+    // and EBADF means it was not open: a second close could only hit a
+    // descriptor another thread has opened meanwhile, so one attempt is final.
+    ::close(socket);
+    return true;
 }
 
 }  // namespace dvkc::platform
