@@ -2,6 +2,7 @@
 // the trust files a client holds; and null pointers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -96,6 +97,19 @@ INSTANTIATE_TEST_SUITE_P(
         // A private key ahead of the certificates is passed over.
         LadderCase{"TrustFileWithKeyFirst", &P::full_chain, &P::trust_key_first, Target::service, 0, true}),
     [](const testing::TestParamInfo<LadderCase> &info) { return std::string(info.param.name); });
+
+// A failed connect closes the socket the patient way: ten failed shutdowns,
+// 5 ms apart. Only a lower bound is checked; the machine may be slower.
+TEST(FailedConnect, WaitsOutTheShutdownRetries)
+{
+    const RefusingPort refusing;
+    Call call;
+    call.trust = shared_pki().trust_root;
+    call.port = refusing.port();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(send_request(call).result, -9);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+}
 
 // --- Null pointers: -1, nothing written, no connection ---
 
