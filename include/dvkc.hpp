@@ -65,14 +65,14 @@ struct ResultInfo {
 /* Every result every call can give, with its words: the one list of them. */
 inline constexpr ResultInfo result_table[] = {
     {Call::build, 0, "request document built"},
-    {Call::build, -1, "the identity file cannot be opened"},
+    {Call::build, -1, "the identity file cannot be opened (or a required argument is null)"},
     {Call::build, -2, "no memory for the request document"},
 
     {Call::wrap, 0, "request envelope built"},
-    {Call::wrap, -1, "no memory for the request envelope"},
+    {Call::wrap, -1, "no memory for the request envelope (or a required argument is null)"},
 
     {Call::exchange, 0, "answer received"},
-    {Call::exchange, -1, "no memory for the request or the answer"},
+    {Call::exchange, -1, "no memory for the request or the answer (or a required argument is null)"},
     {Call::exchange, -2, "the sockets layer refused to start"},
     {Call::exchange, -3, "the sockets layer started with another version"},
     {Call::exchange, -4, "the TLS library cannot be initialised"},
@@ -91,7 +91,7 @@ inline constexpr ResultInfo result_table[] = {
     {Call::exchange, -17, "the server's chain carries an issuer key that is not in the trust file"},
 
     {Call::parse, 0, "answer accepted, codes written"},
-    {Call::parse, -1, "the answer is not an HTTP 200 response"},
+    {Call::parse, -1, "the answer is not an HTTP 200 response (or a required argument is null)"},
     {Call::parse, 2000, "the service reported an error"},
     {Call::parse, 2001, "the answer has no <DVKResponse>"},
     {Call::parse, 2002, "the answer's ClientID is missing or empty"},
@@ -301,7 +301,8 @@ public:
     std::string_view request_time() const noexcept { return context_.ReqTime; }
     std::int32_t err_id() const noexcept { return context_.ErrID; }
 
-    /* The C view, e.g. for calls this header does not wrap. */
+    /* The C view, e.g. for calls this header does not wrap. build() and
+     * parse() point it at this query's table again before they call. */
     QueryContext &context() noexcept { return context_; }
     const QueryContext &context() const noexcept { return context_; }
 
@@ -309,6 +310,7 @@ public:
      * stored in the context and every Code becomes -1. */
     Buffer build(std::int32_t seed_modifier, const std::string &identity_file)
     {
+        attach();  // whatever was done through context(), the table is ours
         char *out = nullptr;
         std::int32_t length = 0;
         const std::int32_t rc = iMake_DVKReqPKT(seed_modifier, identity_file.c_str(), &context_, &length, &out);
@@ -322,6 +324,7 @@ public:
      * codes; throws Error for any result but 0 (for 2000 with the ErrID). */
     void parse(std::string_view answer)
     {
+        attach();
         const std::string text = detail::terminated(answer);
         const std::int32_t rc = iParse_DVKResponsePKT(&context_, detail::checked_length(text.size()), text.c_str());
         if (rc != 0) {

@@ -131,6 +131,16 @@ TEST_F(OfflineQuery, BuildWrapAndParseACannedAnswer)
     EXPECT_EQ(query.code(1), -4);
 }
 
+TEST_F(OfflineQuery, TableChangedThroughTheContextIsRestoredBeforeEachCall)
+{
+    dvkc::Query query;
+    query.add("SN-1", "A");
+    query.context().TotalCount = 500;  // would make the library write far past the table
+    const dvkc::Buffer document = query.build(1, identity);
+    EXPECT_EQ(query.context().TotalCount, 1);
+    EXPECT_EQ(document.view().find("<ID>1</ID>"), std::string_view::npos);
+}
+
 TEST_F(OfflineQuery, FailuresBecomeErrors)
 {
     dvkc::Query query;
