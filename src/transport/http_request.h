@@ -1,6 +1,6 @@
 // The request text of an exchange, byte for byte:
 //
-//   POST http://HOST PATH HTTP/1.0\r\n           (host and path joined as given)
+//   POST http://HOSTPATH HTTP/1.0\r\n            (host, then the path as given)
 //   Content-type: application/x-www-form-urlencoded\r\n
 //   Content-length: N\r\n                        (N = body length argument + 18)
 //   \r\n
