@@ -20,8 +20,7 @@ public:
     {
         const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
         const std::size_t need = text.size() + (with_nul ? 1 : 0);
-        pages_ = (need + page - 1) / page + 1;
-        total_ = pages_ * page;
+        total_ = ((need + page - 1) / page + 1) * page;
         void *map = mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (map == MAP_FAILED) {
             throw std::runtime_error("mmap failed");
@@ -47,7 +46,6 @@ public:
 private:
     char *base_ = nullptr;
     char *data_ = nullptr;
-    std::size_t pages_ = 0;
     std::size_t total_ = 0;
 };
 

@@ -152,17 +152,27 @@ TEST_F(SampleServiceOverTls, ConcurrentClientsAndAMalformedRequest)
     EXPECT_EQ(malformed, 1U);
 }
 
+// Reads serve's first line and returns the port it listens on, or -1.
+std::int32_t listening_port(test::BackgroundTool &serve)
+{
+    const std::string prefix = "dvkc serve: listening on https://127.0.0.1:";
+    std::string line;
+    if (!serve.read_line(line) || line.rfind(prefix, 0) != 0) {
+        ADD_FAILURE() << "unexpected first line: " << line;
+        return -1;
+    }
+    return static_cast<std::int32_t>(std::stoi(line.substr(prefix.size())));
+}
+
 TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigterm)
 {
     const std::string pki_dir = (dir.path() / "serve-pki").string();
     const std::string codes = dir.write_file("codes.csv", "SN,Code\nKNOWN,-42\n");
     test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes},
                                (dir.path() / "serve.err").string());
+    const std::int32_t port = listening_port(serve);
+    ASSERT_GT(port, 0);
     std::string line;
-    ASSERT_TRUE(serve.read_line(line));
-    const std::string prefix = "dvkc serve: listening on https://127.0.0.1:";
-    ASSERT_EQ(line.rfind(prefix, 0), 0U) << line;
-    const auto port = static_cast<std::int32_t>(std::stoi(line.substr(prefix.size())));
     ASSERT_TRUE(serve.read_line(line));
     const std::string trust_prefix = "dvkc serve: trust file for clients: " + pki_dir + "/";
     ASSERT_EQ(line.rfind(trust_prefix, 0), 0U) << line;
@@ -191,11 +201,9 @@ TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
     test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.leaf_key,
                                 "--chain", pki.intermediate_cert, "--error", "9"},
                                (dir.path() / "serve.err").string());
+    const std::int32_t port = listening_port(serve);
+    ASSERT_GT(port, 0);
     std::string line;
-    ASSERT_TRUE(serve.read_line(line));
-    const std::string prefix = "dvkc serve: listening on https://127.0.0.1:";
-    ASSERT_EQ(line.rfind(prefix, 0), 0U) << line;
-    const auto port = static_cast<std::int32_t>(std::stoi(line.substr(prefix.size())));
     ASSERT_TRUE(serve.read_line(line));
     EXPECT_EQ(line, "dvkc serve: codes: every query answered with ErrID 9");
 

@@ -19,12 +19,7 @@ function(run)
   endif()
 endfunction()
 
-function(expect text part what)
-  string(FIND "${text}" "${part}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${what}: '${part}' not in:\n${text}")
-  endif()
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/expect.cmake")
 
 set(prefix "${WORK_DIR}/prefix")
 file(REMOVE_RECURSE "${WORK_DIR}")

@@ -2,12 +2,7 @@
 # Run with -P and: BUILD_DIR WORK_DIR
 cmake_minimum_required(VERSION 3.25)
 
-function(expect text part what)
-  string(FIND "${text}" "${part}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${what}: '${part}' not in:\n${text}")
-  endif()
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/expect.cmake")
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
