@@ -11,6 +11,7 @@
 
 #include "dvkc.h"
 #include "interface/guard.h"
+#include "interface/host_error_queue.h"
 #include "interface/text_buffer.h"
 #include "request/client_id.h"
 #include "request/nonce.h"
@@ -18,10 +19,6 @@
 
 namespace dvkc {
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
-};
 
 constexpr std::string_view kHeadOpen = "<DVKReq><ClientID>";
 constexpr std::string_view kClientIdClose = "</ClientID><Nonce>";
@@ -86,7 +83,7 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
 
     char client_id[41];
     {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(identity_path, "rb"));
+        const IdentityFile file(open_identity_file(identity_path));
         if (!file || !identity_client_id(file.get(), client_id)) {
             return DVKC_BUILD_IDENTITY_UNREADABLE;
         }
@@ -150,5 +147,6 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
 extern "C" int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_path, QueryContext *ctx,
                                    int32_t *out_len, char **out_buf) noexcept
 {
+    const dvkc::HostErrorQueue host_errors;
     return dvkc::make_request_document(seed_modifier, identity_path, ctx, out_len, out_buf);
 }
