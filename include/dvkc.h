@@ -23,7 +23,9 @@
 
 #include <stdint.h>
 
-#if defined(DVKC_BUILDING) && defined(__GNUC__)
+/* On Windows DVKCDLL.def names the exports; elsewhere only the six functions
+ * are visible. Both platforms use the C calling convention (x64 has one). */
+#if defined(DVKC_BUILDING) && defined(__GNUC__) && !defined(_WIN32)
 #define DVKC_API __attribute__((visibility("default")))
 #else
 #define DVKC_API
@@ -35,6 +37,9 @@ extern "C" {
 #else
 #define DVKC_NOEXCEPT
 #endif
+
+/* The layout below holds whatever packing the host compiles with. */
+#pragma pack(push, 8)
 
 /* One entry of the host's record table (32 bytes). */
 typedef struct QueryRecord {
@@ -53,6 +58,8 @@ typedef struct QueryContext {
     int32_t TotalCount;  /* number of entries in Records */
     QueryRecord *Records;/* host-owned table of TotalCount entries */
 } QueryContext;
+
+#pragma pack(pop)
 
 /*
  * Builds the request document for ctx and writes ClientID, Nonce and ReqTime
