@@ -6,12 +6,6 @@
 
 namespace dvkc {
 
-std::FILE *open_identity_file(const char *path) noexcept
-{
-    // "e": O_CLOEXEC (glibc and the BSDs).
-    return std::fopen(path, "rbe");
-}
-
 bool identity_client_id(std::FILE *file, char (&out)[41]) noexcept
 {
     unsigned char block[kIdentityReadLimit];

@@ -1,18 +1,8 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 
 namespace dvkc {
-
-struct FileCloser {
-    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
-};
-using IdentityFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens the identity file for binary reading, close-on-exec, so that a child
-// another host thread starts meanwhile does not inherit it. Null on failure.
-std::FILE *open_identity_file(const char *path) noexcept;
 
 // The identity file's first 10240 bytes are digested; the rest is ignored.
 inline constexpr std::size_t kIdentityReadLimit = 10240;

@@ -13,12 +13,17 @@
 #include "interface/guard.h"
 #include "interface/host_error_queue.h"
 #include "interface/text_buffer.h"
+#include "platform/read_only_file.h"
 #include "request/client_id.h"
 #include "request/nonce.h"
 #include "request/request_time.h"
 
 namespace dvkc {
 namespace {
+
+struct FileCloser {
+    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
+};
 
 constexpr std::string_view kHeadOpen = "<DVKReq><ClientID>";
 constexpr std::string_view kClientIdClose = "</ClientID><Nonce>";
@@ -83,7 +88,7 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
 
     char client_id[41];
     {
-        const IdentityFile file(open_identity_file(identity_path));
+        std::unique_ptr<std::FILE, FileCloser> file(platform::open_for_reading(identity_path));
         if (!file || !identity_client_id(file.get(), client_id)) {
             return DVKC_BUILD_IDENTITY_UNREADABLE;
         }

@@ -2,6 +2,8 @@
 // errors, and digested only when SHA-1 is available.
 #include "request/client_id.h"
 
+#include "platform/read_only_file.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -22,9 +24,10 @@ namespace {
 TEST(IdentityFile, IsOpenedCloseOnExec)
 {
     const test::TempDir dir;
-    const IdentityFile file(open_identity_file(dir.write_file("id", "abc").c_str()));
-    ASSERT_TRUE(file);
-    const int flags = fcntl(fileno(file.get()), F_GETFD);
+    std::FILE *file = platform::open_for_reading(dir.write_file("id", "abc").c_str());
+    ASSERT_NE(file, nullptr);
+    const int flags = fcntl(fileno(file), F_GETFD);
+    std::fclose(file);
     ASSERT_NE(flags, -1);
     EXPECT_NE(flags & FD_CLOEXEC, 0);
 }
