@@ -46,13 +46,4 @@ HostErrorQueue::~HostErrorQueue()
     }
 }
 
-bool memory_ran_out() noexcept
-{
-    bool ran_out = false;
-    while (const unsigned long code = ERR_get_error()) {
-        ran_out = ran_out || ERR_GET_REASON(code) == ERR_GET_REASON(ERR_R_MALLOC_FAILURE);
-    }
-    return ran_out;
-}
-
 }  // namespace dvkc

@@ -35,9 +35,4 @@ private:
     std::size_t count_ = 0;
 };
 
-// Whether the errors OpenSSL queued during this call include an allocation
-// failure (inside a HostErrorQueue's life the queue holds only ours). Takes
-// them off the queue.
-bool memory_ran_out() noexcept;
-
 }  // namespace dvkc

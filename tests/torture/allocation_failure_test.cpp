@@ -27,6 +27,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -273,7 +274,8 @@ Attempt exchange_row(std::size_t fail_at)
     const std::int32_t result = exchange_step(a, *world().fixed, "X", 1, out);
     run.finish(a);
     if (result == 0) {
-        expect(a, std::string(out.buffer) == kFixedAnswer, "exchange: 0 with an answer cut short");
+        // A read that fails ends the answer as a close would: what came before it is kept.
+        expect(a, kFixedAnswer.starts_with(out.buffer), "exchange: an answer that was not sent");
     }
     out.take();
     a.outcome = named("exchange", result);
@@ -350,8 +352,13 @@ Attempt whole_query_row(std::size_t fail_at)
     if (result == 0) {
         result = iParse_DVKResponsePKT(&q.ctx, answer.length, answer.buffer);
         a.outcome = named("parse", result);
-        expect(a, result == DVKC_PARSE_OK, "parse of the echo answer failed (answer cut short?)");
-        expect(a, q.records[0].Code == code_for_serial("SN-0001") && q.records[1].Code == 114, "parse: codes");
+        if (std::string_view(answer.buffer).ends_with("</DVKResponse>")) {
+            expect(a, result == DVKC_PARSE_OK, "parse of the whole echo answer failed");
+            expect(a, q.records[0].Code == code_for_serial("SN-0001") && q.records[1].Code == 114, "parse: codes");
+        } else {
+            // The answer was cut where a read failed: the parser must refuse it.
+            expect(a, result != DVKC_PARSE_OK && q.codes_are(-1), "parse: a cut answer accepted");
+        }
     }
     run.finish(a);
     document.take();
@@ -373,7 +380,7 @@ void PrintTo(const Row &row, std::ostream *out)
 std::size_t samples_beyond_the_first_hundred()
 {
     const char *setting = std::getenv("DVKC_TORTURE_SAMPLES");
-    return setting != nullptr ? static_cast<std::size_t>(std::strtoull(setting, nullptr, 10)) : 60;
+    return setting != nullptr ? static_cast<std::size_t>(std::strtoull(setting, nullptr, 10)) : 300;
 }
 
 class EveryAllocationFails : public testing::TestWithParam<Row> {};
