@@ -41,7 +41,7 @@ namespace dvkc {
 /* ---------------------------------------------------------------- results */
 
 /* The four calls of a query, in the order they run. */
-enum class Call { build, wrap, exchange, parse };
+enum class Call { build = DVKC_CALL_BUILD, wrap = DVKC_CALL_WRAP, exchange = DVKC_CALL_EXCHANGE, parse = DVKC_CALL_PARSE };
 
 /* The exported name of a call, e.g. "iSSL_SendThenRecv". */
 constexpr std::string_view call_name(Call call) noexcept
@@ -62,53 +62,11 @@ struct ResultInfo {
     std::string_view words;
 };
 
-/* Every result every call can give, with its words: the one list of them. */
+/* Every result every call can give, with its words: DVKC_RESULTS of dvkc.h. */
 inline constexpr ResultInfo result_table[] = {
-    {Call::build, 0, "request document built"},
-    {Call::build, -1, "the identity file cannot be opened (or a required argument is null)"},
-    {Call::build, -2, "no memory for the request document"},
-
-    {Call::wrap, 0, "request envelope built"},
-    {Call::wrap, -1, "no memory for the request envelope (or a required argument is null)"},
-
-    {Call::exchange, 0, "answer received"},
-    {Call::exchange, -1, "no memory for the request or the answer (or a required argument is null)"},
-    {Call::exchange, -2, "the sockets layer refused to start"},
-    {Call::exchange, -3, "the sockets layer started with another version"},
-    {Call::exchange, -4, "the TLS library cannot be initialised"},
-    {Call::exchange, -5, "the TLS client context cannot be created"},
-    {Call::exchange, -6, "the trust file cannot be loaded (missing, unreadable or not PEM certificates)"},
-    {Call::exchange, -7, "no TCP socket can be created"},
-    {Call::exchange, -8, "the host name cannot be resolved"},
-    {Call::exchange, -9, "the TCP connection failed (nothing listening, or unreachable)"},
-    {Call::exchange, -10, "the TLS connection cannot be created"},
-    {Call::exchange, -11, "the socket cannot be attached to the TLS connection"},
-    {Call::exchange, -12, "the TLS handshake failed (the server is not trusted by the trust file, or no common TLS version)"},
-    {Call::exchange, -13, "the server presented no certificate"},
-    {Call::exchange, -14, "the server certificate's subject name cannot be read"},
-    {Call::exchange, -15, "the server certificate's issuer name cannot be read"},
-    {Call::exchange, -16, "the request cannot be written (the server closed the connection)"},
-    {Call::exchange, -17, "the server's chain carries an issuer key that is not in the trust file"},
-
-    {Call::parse, 0, "answer accepted, codes written"},
-    {Call::parse, -1, "the answer is not an HTTP 200 response (or a required argument is null)"},
-    {Call::parse, 2000, "the service reported an error"},
-    {Call::parse, 2001, "the answer has no <DVKResponse>"},
-    {Call::parse, 2002, "the answer's ClientID is missing or empty"},
-    {Call::parse, 2003, "the answer's ClientID is not ours (another identity file?)"},
-    {Call::parse, 2004, "the answer's nonce is missing or empty"},
-    {Call::parse, 2005, "the answer's nonce is not the one we sent"},
-    {Call::parse, 2006, "the answer's ReqTime is missing or empty"},
-    {Call::parse, 2007, "the answer's TotalCount is missing or empty"},
-    {Call::parse, 2008, "the answer's TotalCount does not start with a digit"},
-    {Call::parse, 2009, "the answer's TotalCount is not between 1 and 1000, or exceeds the records sent"},
-    {Call::parse, 2011, "the answer holds fewer records than its TotalCount"},
-    {Call::parse, 2012, "a record of the answer is empty or has no </Rec> within 500 characters"},
-    {Call::parse, 2013, "a record of the answer has no ID"},
-    {Call::parse, 2014, "a record of the answer has no SN"},
-    {Call::parse, 2015, "a record of the answer has no SSID4"},
-    {Call::parse, 2016, "a record of the answer has no Code within its first 100 characters"},
-    {Call::parse, 2017, "a record's Code does not start with a digit or '-'"},
+#define DVKC_HPP_RESULT_ROW(c, name, value, words) {static_cast<Call>(DVKC_CALL_##c), (value), (words)},
+    DVKC_RESULTS(DVKC_HPP_RESULT_ROW)
+#undef DVKC_HPP_RESULT_ROW
 };
 
 inline constexpr std::string_view unknown_result_words = "unknown result";
@@ -146,7 +104,7 @@ public:
         text += std::to_string(code);
         text += ": ";
         text += describe(call, code);
-        if (call == Call::parse && code == 2000) {
+        if (call == Call::parse && code == DVKC_PARSE_SERVICE_ERROR) {
             text += " (ErrID " + std::to_string(err_id) + ")";
         }
         return text;
@@ -245,8 +203,8 @@ inline Buffer exchange(const Endpoint &endpoint, std::string_view body)
 /* One query: a QueryContext and the record table it points to. */
 class Query {
 public:
-    static constexpr std::size_t max_sn = sizeof(QueryRecord::SN) - 1;     /* 16 */
-    static constexpr std::size_t max_ssid = sizeof(QueryRecord::SSID) - 1; /* 10 */
+    static constexpr std::size_t max_sn = DVKC_SN_MAX;
+    static constexpr std::size_t max_ssid = DVKC_SSID_MAX;
 
     Query() noexcept { attach(); }
     Query(const Query &other) : records_(other.records_), context_(other.context_) { attach(); }
@@ -324,16 +282,22 @@ public:
      * codes; throws Error for any result but 0 (for 2000 with the ErrID). */
     void parse(std::string_view answer)
     {
-        attach();
         const std::string text = detail::terminated(answer);
-        const std::int32_t rc = iParse_DVKResponsePKT(&context_, detail::checked_length(text.size()), text.c_str());
-        if (rc != 0) {
-            throw Error(Call::parse, rc, rc == 2000 ? context_.ErrID : 0);
-        }
+        parse_text(text.c_str(), text.size());
     }
-    void parse(const Buffer &answer) { parse(answer.view()); }
+    /* A returned buffer is already NUL-terminated: parsed in place. */
+    void parse(const Buffer &answer) { parse_text(answer.c_str(), answer.size()); }
 
 private:
+    void parse_text(const char *text, std::size_t size)
+    {
+        attach();
+        const std::int32_t rc = iParse_DVKResponsePKT(&context_, detail::checked_length(size), text);
+        if (rc != 0) {
+            throw Error(Call::parse, rc, rc == DVKC_PARSE_SERVICE_ERROR ? context_.ErrID : 0);
+        }
+    }
+
     void attach() noexcept
     {
         context_.TotalCount = static_cast<std::int32_t>(records_.size());

@@ -23,11 +23,16 @@ struct FileCloser {
     void operator()(std::FILE *f) const noexcept { std::fclose(f); }
 };
 
-// A record element takes at most 68 bytes plus its index digits (10): 100
-// per record is ample. Headers and the closing tag take at most 178 bytes
-// whatever TotalCount says, including a zero or negative count.
-constexpr std::size_t kPerRecord = 100;
-constexpr std::size_t kFixedPart = 256;
+constexpr std::string_view kHeadOpen = "<DVKReq><ClientID>";
+constexpr std::string_view kClientIdClose = "</ClientID><Nonce>";
+constexpr std::string_view kNonceClose = "</Nonce><ReqTime>";
+constexpr std::string_view kReqTimeClose = "</ReqTime><TotalCount>";
+constexpr std::string_view kTotalCountClose = "</TotalCount>";
+constexpr std::string_view kRecordOpen = "<Rec><ID>";
+constexpr std::string_view kIdClose = "</ID><SN>";
+constexpr std::string_view kSnClose = "</SN><SSID>";
+constexpr std::string_view kRecordClose = "</SSID></Rec>";
+constexpr std::string_view kDocumentClose = "</DVKReq>";
 
 // A fixed-width field that the host may have left without a NUL.
 std::string_view field(const char *text, std::size_t max_chars) noexcept
@@ -35,16 +40,46 @@ std::string_view field(const char *text, std::size_t max_chars) noexcept
     return {text, strnlen(text, max_chars)};
 }
 
+// The total number of decimal digits of 0, 1, ..., count - 1.
+std::size_t index_digits(std::size_t count) noexcept
+{
+    std::size_t digits = 0;
+    std::size_t band_start = 0;
+    std::size_t band_end = 10;
+    for (std::size_t width = 1; band_start < count; ++width) {
+        const std::size_t band_stop = count < band_end ? count : band_end;
+        digits += (band_stop - band_start) * width;
+        band_start = band_end;
+        band_end = band_end > SIZE_MAX / 10 ? SIZE_MAX : band_end * 10;
+    }
+    return digits;
+}
+
+// The exact length of the document: its fixed texts, the numbers, and each
+// record's SN and SSID as far as they will be copied.
+std::size_t document_length(std::int32_t count, const QueryRecord *records, std::size_t record_count) noexcept
+{
+    std::size_t length = kHeadOpen.size() + DVKC_CLIENT_ID_LENGTH + kClientIdClose.size() + DVKC_NONCE_LENGTH +
+                         kNonceClose.size() + DVKC_REQ_TIME_LENGTH + kReqTimeClose.size() +
+                         decimal_length(count) + kTotalCountClose.size() + kDocumentClose.size();
+    length += record_count * (kRecordOpen.size() + kIdClose.size() + kSnClose.size() + kRecordClose.size());
+    length += index_digits(record_count);
+    for (std::size_t i = 0; i < record_count; ++i) {
+        length += strnlen(records[i].SN, DVKC_SN_MAX) + strnlen(records[i].SSID, DVKC_SSID_MAX);
+    }
+    return length;
+}
+
 std::int32_t make_request_document(std::int32_t seed_modifier, const char *identity_path, QueryContext *ctx,
                                    std::int32_t *out_len, char **out_buf) noexcept
 {
-    DVKC_REQUIRE_NONNULL(identity_path, -1);
-    DVKC_REQUIRE_NONNULL(ctx, -1);
-    DVKC_REQUIRE_NONNULL(out_len, -1);
-    DVKC_REQUIRE_NONNULL(out_buf, -1);
+    DVKC_REQUIRE_NONNULL(identity_path, DVKC_BUILD_IDENTITY_UNREADABLE);
+    DVKC_REQUIRE_NONNULL(ctx, DVKC_BUILD_IDENTITY_UNREADABLE);
+    DVKC_REQUIRE_NONNULL(out_len, DVKC_BUILD_IDENTITY_UNREADABLE);
+    DVKC_REQUIRE_NONNULL(out_buf, DVKC_BUILD_IDENTITY_UNREADABLE);
     const std::int32_t count = ctx->TotalCount;
     if (count > 0 && ctx->Records == nullptr) {
-        return -1;
+        return DVKC_BUILD_IDENTITY_UNREADABLE;
     }
 
     ctx->ErrID = 0;
@@ -53,7 +88,7 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
     {
         std::unique_ptr<std::FILE, FileCloser> file(std::fopen(identity_path, "rb"));
         if (!file || !identity_client_id(file.get(), client_id)) {
-            return -1;
+            return DVKC_BUILD_IDENTITY_UNREADABLE;
         }
     }
     std::memcpy(ctx->ClientID, client_id, sizeof client_id);
@@ -68,40 +103,45 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
     std::memcpy(ctx->Nonce, nonce, sizeof nonce);
 
     const std::size_t records = count > 0 ? static_cast<std::size_t>(count) : 0;
-    const std::size_t capacity = kFixedPart + kPerRecord * records;
-    if (capacity > INT32_MAX) {
-        return -2;  // a document this long could not report its length
+    const std::size_t length = document_length(count, ctx->Records, records);
+    if (length > INT32_MAX) {
+        return DVKC_BUILD_NO_MEMORY;  // a document this long could not report its length
     }
-    TextBuffer doc(capacity);
+    TextBuffer doc(length);
     if (!doc.ok()) {
-        return -2;
+        return DVKC_BUILD_NO_MEMORY;
     }
 
-    doc.append("<DVKReq><ClientID>");
-    doc.append(std::string_view(client_id, 40));
-    doc.append("</ClientID><Nonce>");
-    doc.append(std::string_view(nonce, 15));
-    doc.append("</Nonce><ReqTime>");
-    doc.append(std::string_view(req_time, 14));
-    doc.append("</ReqTime><TotalCount>");
+    doc.append(kHeadOpen);
+    doc.append(std::string_view(client_id, DVKC_CLIENT_ID_LENGTH));
+    doc.append(kClientIdClose);
+    doc.append(std::string_view(nonce, DVKC_NONCE_LENGTH));
+    doc.append(kNonceClose);
+    doc.append(std::string_view(req_time, DVKC_REQ_TIME_LENGTH));
+    doc.append(kReqTimeClose);
     doc.append(std::int64_t{count});
-    doc.append("</TotalCount>");
+    doc.append(kTotalCountClose);
     for (std::size_t i = 0; i < records; ++i) {
-        QueryRecord &rec = ctx->Records[i];
-        doc.append("<Rec><ID>");
+        const QueryRecord &rec = ctx->Records[i];
+        doc.append(kRecordOpen);
         doc.append(static_cast<std::int64_t>(i));
-        doc.append("</ID><SN>");
-        doc.append(field(rec.SN, 16));
-        doc.append("</SN><SSID>");
-        doc.append(field(rec.SSID, 10));
-        doc.append("</SSID></Rec>");
-        rec.Code = -1;
+        doc.append(kIdClose);
+        doc.append(field(rec.SN, DVKC_SN_MAX));
+        doc.append(kSnClose);
+        doc.append(field(rec.SSID, DVKC_SSID_MAX));
+        doc.append(kRecordClose);
     }
-    doc.append("</DVKReq>");
+    doc.append(kDocumentClose);
+    if (doc.overflowed() || doc.size() != length) {
+        return DVKC_BUILD_NO_MEMORY;  // the sizing above did not hold: hand out nothing
+    }
+    for (std::size_t i = 0; i < records; ++i) {
+        ctx->Records[i].Code = -1;
+    }
 
     *out_len = static_cast<std::int32_t>(doc.size());
     *out_buf = doc.release();
-    return 0;
+    return DVKC_BUILD_OK;
 }
 
 }  // namespace

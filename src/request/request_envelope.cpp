@@ -13,30 +13,29 @@ constexpr std::string_view kOpen = "<DVKRequest>";
 constexpr std::string_view kLengthOpen = "<DVKReqLength>";
 constexpr std::string_view kSignatureOpen = "</DVKReqLength><Signature>";
 constexpr std::string_view kClose = "</Signature></DVKRequest>";
-constexpr std::size_t kNumberRoom = 11;  // "-2147483648"
 
 }  // namespace
 
 extern "C" int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t /*sig_len*/, const char *sig,
                                        int32_t *out_len, char **out_buf) noexcept
 {
-    DVKC_REQUIRE_NONNULL(doc, -1);
-    DVKC_REQUIRE_NONNULL(sig, -1);
-    DVKC_REQUIRE_NONNULL(out_len, -1);
-    DVKC_REQUIRE_NONNULL(out_buf, -1);
+    DVKC_REQUIRE_NONNULL(doc, DVKC_WRAP_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(sig, DVKC_WRAP_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(out_len, DVKC_WRAP_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(out_buf, DVKC_WRAP_NO_MEMORY);
 
     // The texts are copied up to their NULs, so the buffer is sized from
     // them: a length argument that understates its text cannot overflow it.
     const std::string_view document(doc);
     const std::string_view signature(sig);
-    const std::size_t capacity = kOpen.size() + document.size() + kLengthOpen.size() + kNumberRoom +
+    const std::size_t capacity = kOpen.size() + document.size() + kLengthOpen.size() + dvkc::decimal_length(doc_len) +
                                  kSignatureOpen.size() + signature.size() + kClose.size();
     if (capacity > INT32_MAX) {
-        return -1;  // its length could not be reported
+        return DVKC_WRAP_NO_MEMORY;  // its length could not be reported
     }
     dvkc::TextBuffer envelope(capacity);
     if (!envelope.ok()) {
-        return -1;
+        return DVKC_WRAP_NO_MEMORY;
     }
     envelope.append(kOpen);
     envelope.append(document);
@@ -45,8 +44,11 @@ extern "C" int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t
     envelope.append(kSignatureOpen);
     envelope.append(signature);
     envelope.append(kClose);
+    if (envelope.overflowed()) {
+        return DVKC_WRAP_NO_MEMORY;  // the sizing above did not hold: hand out nothing
+    }
 
     *out_len = static_cast<int32_t>(envelope.size());
     *out_buf = envelope.release();
-    return 0;
+    return DVKC_WRAP_OK;
 }

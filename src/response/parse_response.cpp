@@ -14,7 +14,7 @@ namespace dvkc {
 namespace {
 
 constexpr std::int32_t kMinResponseLength = 20;
-constexpr std::int32_t kMaxRecords = 1000;
+constexpr std::int32_t kMaxRecords = DVKC_MAX_RECORDS;
 constexpr std::int32_t kRecordSearchLimit = 500;
 constexpr std::int32_t kFieldChars = 100;
 
@@ -53,19 +53,19 @@ std::int32_t read_record(const char *rec, std::int32_t &code) noexcept
     char ssid4[4 + 1];
     char code_text[10 + 1];
     if (iGetTagText(rec, "<ID>", "</ID>", 0, id, 5) == 0) {
-        return 2013;
+        return DVKC_PARSE_RECORD_NO_ID;
     }
     if (iGetTagText(rec, "<SN>", "</SN>", 0, sn, 16) == 0) {
-        return 2014;
+        return DVKC_PARSE_RECORD_NO_SN;
     }
     if (iGetTagText(rec, "<SSID4>", "</SSID4>", 0, ssid4, 4) == 0) {
-        return 2015;
+        return DVKC_PARSE_RECORD_NO_SSID4;
     }
     if (iGetTagText(rec, "<Code>", "</Code>", 0, code_text, 10) == 0) {
-        return 2016;
+        return DVKC_PARSE_RECORD_NO_CODE;
     }
     if (!(code_text[0] == '-' || (code_text[0] >= '0' && code_text[0] <= '9'))) {
-        return 2017;
+        return DVKC_PARSE_RECORD_BAD_CODE;
     }
     code = read_number(code_text);
     return 0;
@@ -73,50 +73,50 @@ std::int32_t read_record(const char *rec, std::int32_t &code) noexcept
 
 std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *response) noexcept
 {
-    DVKC_REQUIRE_NONNULL(ctx, -1);
-    DVKC_REQUIRE_NONNULL(response, -1);
+    DVKC_REQUIRE_NONNULL(ctx, DVKC_PARSE_NOT_HTTP_200);
+    DVKC_REQUIRE_NONNULL(response, DVKC_PARSE_NOT_HTTP_200);
     if (ctx->TotalCount > 0 && ctx->Records == nullptr) {
-        return -1;
+        return DVKC_PARSE_NOT_HTTP_200;
     }
     if (len < kMinResponseLength || !is_http_200(response)) {
-        return -1;
+        return DVKC_PARSE_NOT_HTTP_200;
     }
 
     char text[kFieldChars + 1];
     if (iGetTagText(response, "<ErrID>", "</ErrID>", len, text, kFieldChars) > 0) {
         ctx->ErrID = read_number(text);
-        return 2000;
+        return DVKC_PARSE_SERVICE_ERROR;
     }
     ctx->ErrID = 0;
 
     if (pFindTag(response, "<DVKResponse>", len) == nullptr) {
-        return 2001;
+        return DVKC_PARSE_NO_RESPONSE;
     }
     if (iGetTagText(response, "<ClientID>", "</ClientID>", len, text, kFieldChars) == 0) {
-        return 2002;
+        return DVKC_PARSE_CLIENT_ID_MISSING;
     }
     if (!equals_field(text, ctx->ClientID, sizeof ctx->ClientID)) {
-        return 2003;
+        return DVKC_PARSE_CLIENT_ID_FOREIGN;
     }
     if (iGetTagText(response, "<Nonce>", "</Nonce>", len, text, kFieldChars) == 0) {
-        return 2004;
+        return DVKC_PARSE_NONCE_MISSING;
     }
     if (!equals_field(text, ctx->Nonce, sizeof ctx->Nonce)) {
-        return 2005;
+        return DVKC_PARSE_NONCE_FOREIGN;
     }
     if (iGetTagText(response, "<ReqTime>", "</ReqTime>", len, text, kFieldChars) == 0) {
-        return 2006;
+        return DVKC_PARSE_REQ_TIME_MISSING;
     }
     if (iGetTagText(response, "<TotalCount>", "</TotalCount>", len, text, kFieldChars) == 0) {
-        return 2007;
+        return DVKC_PARSE_TOTAL_COUNT_MISSING;
     }
     if (text[0] < '0' || text[0] > '9') {
-        return 2008;
+        return DVKC_PARSE_TOTAL_COUNT_NOT_NUMBER;
     }
     const std::int32_t count = read_number(text);
     // An answer naming more records than our table holds cannot be placed.
     if (count < 1 || count > kMaxRecords || count > ctx->TotalCount) {
-        return 2009;
+        return DVKC_PARSE_TOTAL_COUNT_RANGE;
     }
 
     // Records follow the first </TotalCount>, which the extraction above
@@ -125,11 +125,11 @@ std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *res
     for (std::int32_t i = 0; i < count; ++i) {
         const char *rec_at = pFindTag(search, "<Rec>", 0);
         if (rec_at == nullptr) {
-            return 2011;
+            return DVKC_PARSE_TOO_FEW_RECORDS;
         }
         char rec[kFieldChars + 1];
         if (iGetTagText(rec_at, "<Rec>", "</Rec>", kRecordSearchLimit, rec, kFieldChars) == 0) {
-            return 2012;
+            return DVKC_PARSE_RECORD_UNCLOSED;
         }
         std::int32_t code = 0;
         if (const std::int32_t failed = read_record(rec, code); failed != 0) {
@@ -138,7 +138,7 @@ std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *res
         ctx->Records[i].Code = code;
         search = rec_at + 1;  // a <Rec> inside this record starts the next one
     }
-    return 0;
+    return DVKC_PARSE_OK;
 }
 
 }  // namespace

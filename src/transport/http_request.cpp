@@ -17,19 +17,12 @@ std::int64_t content_length(std::int32_t body_len) noexcept
     return std::int64_t{body_len} + static_cast<std::int64_t>(kFormFieldPrefix.size());
 }
 
-std::size_t decimal_digits(std::int64_t value) noexcept
-{
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return static_cast<std::size_t>(result.ptr - digits);
-}
-
 }  // namespace
 
 std::size_t request_text_length(const RequestParts &parts) noexcept
 {
     return kRequestLineStart.size() + parts.host.size() + parts.url_path.size() + kRequestLineEnd.size() +
-           kContentType.size() + kContentLength.size() + decimal_digits(content_length(parts.body_len)) +
+           kContentType.size() + kContentLength.size() + decimal_length(content_length(parts.body_len)) +
            kHeadersEnd.size() + kFormFieldPrefix.size() + parts.body.size();
 }
 

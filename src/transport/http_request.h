@@ -31,8 +31,8 @@ struct RequestParts {
 // The exact length of the request text (without a NUL).
 std::size_t request_text_length(const RequestParts &parts) noexcept;
 
-// Writes the request text into `out`; false when `out` is too small (it is
-// never too small with a capacity of request_text_length()).
+// Writes the request text into `out`; false when `out` is too small (never
+// with a capacity of request_text_length()).
 bool format_request(const RequestParts &parts, TextBuffer &out) noexcept;
 
 }  // namespace dvkc::transport

@@ -71,85 +71,87 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
     const RequestParts parts{host, url_path, body_len, body};
     call.request.emplace(request_text_length(parts));
     if (!call.request->ok()) {
-        return -1;
+        return DVKC_EXCHANGE_NO_MEMORY;
     }
     call.response.reset(static_cast<char *>(std::malloc(kResponseCapacity)));
     if (!call.response) {
-        return -1;
+        return DVKC_EXCHANGE_NO_MEMORY;
     }
-    format_request(parts, *call.request);
+    if (!format_request(parts, *call.request)) {
+        return DVKC_EXCHANGE_NO_MEMORY;  // the sizing did not hold: send nothing
+    }
 
     // Sockets layer.
     std::uint16_t granted = 0;
     if (platform::start_sockets_layer(platform::kSocketsLayerVersion, granted) != 0) {
-        return -2;
+        return DVKC_EXCHANGE_SOCKETS_REFUSED;
     }
     call.sockets_layer.started();
     if (granted != platform::kSocketsLayerVersion) {
-        return -3;
+        return DVKC_EXCHANGE_SOCKETS_VERSION;
     }
 
     // TLS library and client context: verify the peer against the trust
     // file, TLS 1.2 at least; no server name, no host-name check.
     if (!initialise_tls_library()) {
-        return -4;
+        return DVKC_EXCHANGE_TLS_INIT;
     }
     call.context.reset(SSL_CTX_new(TLS_client_method()));
     if (!call.context || SSL_CTX_set_min_proto_version(call.context.get(), TLS1_2_VERSION) != 1) {
-        return -5;
+        return DVKC_EXCHANGE_TLS_CONTEXT;
     }
     SSL_CTX_set_verify(call.context.get(), SSL_VERIFY_PEER, nullptr);
     if (SSL_CTX_load_verify_locations(call.context.get(), trust_path, nullptr) != 1) {
-        return -6;
+        return DVKC_EXCHANGE_TRUST_FILE;
     }
     add_seed_block();
 
     // TCP connection.
     call.socket = platform::UniqueSocket(platform::open_tcp_socket());
     if (!call.socket.valid()) {
-        return -7;
+        return DVKC_EXCHANGE_SOCKET;
     }
     std::uint32_t address = 0;
     if (!platform::find_ipv4_address(host, address)) {
-        return -8;
+        return DVKC_EXCHANGE_RESOLVE;
     }
     if (!platform::connect_ipv4(call.socket.get(), address, static_cast<std::uint16_t>(port))) {
-        return -9;
+        return DVKC_EXCHANGE_CONNECT;
     }
 
     // TLS connection over our own socket BIO, handshake, chain check.
     call.connection.reset(SSL_new(call.context.get()));
     if (!call.connection) {
-        return -10;
+        return DVKC_EXCHANGE_TLS_CONNECTION;
     }
     BIO *bio = new_nosignal_socket_bio(call.socket.get());
     if (bio == nullptr) {
-        return -11;
+        return DVKC_EXCHANGE_TLS_ATTACH;
     }
     SSL_set_bio(call.connection.get(), bio, bio);  // the connection owns the BIO now
     if (SSL_connect(call.connection.get()) <= 0) {
-        return -12;
+        return DVKC_EXCHANGE_HANDSHAKE;
     }
     if (iVerifyServerChain(call.connection.get(), trust_path) != 0) {
-        return -17;
+        return DVKC_EXCHANGE_CHAIN_KEY;
     }
     call.server_certificate.reset(SSL_get1_peer_certificate(call.connection.get()));
     if (!call.server_certificate) {
-        return -13;
+        return DVKC_EXCHANGE_NO_SERVER_CERT;
     }
     call.subject.reset(X509_NAME_oneline(X509_get_subject_name(call.server_certificate.get()), nullptr, 0));
     if (!call.subject) {
-        return -14;
+        return DVKC_EXCHANGE_SUBJECT_NAME;
     }
     call.issuer.reset(X509_NAME_oneline(X509_get_issuer_name(call.server_certificate.get()), nullptr, 0));
     if (!call.issuer) {
-        return -15;
+        return DVKC_EXCHANGE_ISSUER_NAME;
     }
 
     // The request in one write, then the answer until the server closes.
     std::size_t written = 0;
     if (SSL_write_ex(call.connection.get(), call.request->data(), call.request->size(), &written) != 1) {
-        return -16;
+        return DVKC_EXCHANGE_WRITE;
     }
     char *response = call.response.get();
     std::size_t received = 0;
@@ -164,7 +166,7 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
 
     *out_len = static_cast<std::int32_t>(std::strlen(response));
     *out_buf = call.response.release();
-    return 0;
+    return DVKC_EXCHANGE_OK;
 }
 
 }  // namespace
@@ -174,14 +176,11 @@ extern "C" std::int32_t iSSL_SendThenRecv(const char *host, std::int32_t port, c
                                          const char *url_path, std::int32_t body_len, const char *body,
                                          std::int32_t *out_len, char **out_buf) noexcept
 {
-    DVKC_REQUIRE_NONNULL(host, -1);
-    DVKC_REQUIRE_NONNULL(trust_path, -1);
-    DVKC_REQUIRE_NONNULL(url_path, -1);
-    DVKC_REQUIRE_NONNULL(body, -1);
-    DVKC_REQUIRE_NONNULL(out_len, -1);
-    DVKC_REQUIRE_NONNULL(out_buf, -1);
-    return dvkc::call_at_boundary(-1, [&] {
-        return dvkc::transport::send_then_receive(host, port, trust_path, url_path, body_len, body, out_len,
-                                                  out_buf);
-    });
+    DVKC_REQUIRE_NONNULL(host, DVKC_EXCHANGE_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(trust_path, DVKC_EXCHANGE_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(url_path, DVKC_EXCHANGE_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(body, DVKC_EXCHANGE_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(out_len, DVKC_EXCHANGE_NO_MEMORY);
+    DVKC_REQUIRE_NONNULL(out_buf, DVKC_EXCHANGE_NO_MEMORY);
+    return dvkc::transport::send_then_receive(host, port, trust_path, url_path, body_len, body, out_len, out_buf);
 }

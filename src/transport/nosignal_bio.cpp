@@ -60,15 +60,6 @@ int read_bytes(BIO *bio, char *data, int size)
     return static_cast<int>(received);
 }
 
-int put_text(BIO *bio, const char *text)
-{
-    int size = 0;
-    while (text[size] != '\0') {
-        ++size;
-    }
-    return write_bytes(bio, text, size);
-}
-
 long control(BIO *bio, int command, long, void *argument)
 {
     const SocketState *state = state_of(bio);
@@ -125,7 +116,7 @@ public:
             return;
         }
         if (BIO_meth_set_write(method_, write_bytes) != 1 || BIO_meth_set_read(method_, read_bytes) != 1 ||
-            BIO_meth_set_puts(method_, put_text) != 1 || BIO_meth_set_ctrl(method_, control) != 1 ||
+            BIO_meth_set_ctrl(method_, control) != 1 ||
             BIO_meth_set_create(method_, create) != 1 || BIO_meth_set_destroy(method_, destroy) != 1) {
             BIO_meth_free(method_);
             method_ = nullptr;

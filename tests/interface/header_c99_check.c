@@ -1,8 +1,11 @@
 /* Compiled as strict C99: the public header must be plain C with the same
- * record layout that the library was built with. */
+ * record layout that the library was built with, whatever packing the host
+ * compiles with, and its results usable from C. */
 #include <stddef.h>
 
+#pragma pack(push, 4)
 #include "dvkc.h"
+#pragma pack(pop)
 
 #define LAYOUT_CHECK(name, cond) typedef char layout_check_##name[(cond) ? 1 : -1]
 
@@ -17,3 +20,9 @@ LAYOUT_CHECK(err_id, offsetof(QueryContext, ErrID) == 132);
 LAYOUT_CHECK(total_count, offsetof(QueryContext, TotalCount) == 136);
 LAYOUT_CHECK(records, offsetof(QueryContext, Records) == 144);
 LAYOUT_CHECK(context_size, sizeof(QueryContext) == 152);
+
+const char *c99_result_words(void);
+const char *c99_result_words(void)
+{
+    return dvkc_result_words(DVKC_CALL_PARSE, DVKC_PARSE_NONCE_FOREIGN);
+}

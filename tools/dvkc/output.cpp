@@ -77,7 +77,7 @@ void write_json(std::ostream &out, const QueryReport &report)
             const dvkc::Error &e = *batch.error;
             error = {{"call", std::string(dvkc::call_name(e.call()))},
                      {"code", e.code()},
-                     {"err_id", e.call() == dvkc::Call::parse && e.code() == 2000 ? json(e.err_id()) : json(nullptr)},
+                     {"err_id", e.call() == dvkc::Call::parse && e.code() == DVKC_PARSE_SERVICE_ERROR ? json(e.err_id()) : json(nullptr)},
                      {"description", std::string(e.words())}};
         } else if (!batch.sign_error.empty()) {
             error = {{"call", "signature"}, {"code", nullptr}, {"err_id", nullptr}, {"description", batch.sign_error}};
