@@ -343,8 +343,47 @@ struct TlsService::State {
         ::close(fd);
     }
 
+    // The behaviours that never speak TLS.
+    bool misbehave_before_tls(int fd, const std::string &peer)
+    {
+        char hello[512];
+        switch (options.behaviour) {
+        case Behaviour::close_before_handshake:
+            return true;
+        case Behaviour::close_during_handshake:
+            (void)::recv(fd, hello, 16, 0);
+            return true;
+        case Behaviour::plain_text: {
+            (void)::recv(fd, hello, sizeof hello, 0);
+            std::string answer;
+            try {
+                answer = handler(ServiceRequest{{}, peer});
+            } catch (...) {
+                return true;
+            }
+            (void)::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::shutdown(fd, SHUT_WR);
+            drain(fd);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+    // Sends the first half of `answer`, then has the close reset the connection.
+    void reset_mid_answer(int fd, SSL *connection, const std::string &answer)
+    {
+        write_answer(connection, answer.substr(0, answer.size() / 2));
+        const linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+
     void exchange(int fd, const std::string &peer)
     {
+        if (misbehave_before_tls(fd, peer)) {
+            return;
+        }
         const SslPtr connection(SSL_new(context.get()));
         if (!connection || SSL_set_fd(connection.get(), fd) != 1) {
             report(peer + ": no TLS connection: " + openssl_reason());
@@ -375,6 +414,10 @@ struct TlsService::State {
             return;
         } catch (...) {
             report(peer + ": handler failed");
+            return;
+        }
+        if (options.behaviour == Behaviour::reset_mid_answer) {
+            reset_mid_answer(fd, connection.get(), answer);
             return;
         }
         if (!write_answer(connection.get(), answer)) {

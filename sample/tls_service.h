@@ -44,8 +44,13 @@ using Handler = std::function<std::string(const ServiceRequest &request)>;
 
 // What the service does on each connection once the handshake is done.
 enum class Behaviour {
-    answer,                 // read the request, call the handler, send its answer
-    close_after_handshake,  // close at once, reading nothing and answering nothing
+    answer,                  // read the request, call the handler, send its answer
+    close_after_handshake,   // close at once, reading nothing and answering nothing
+    // Hostile peers:
+    close_before_handshake,  // close as soon as the TCP connection is accepted
+    close_during_handshake,  // read the first bytes of the client's hello, then close
+    plain_text,              // no TLS: read what comes first, send the handler's answer in clear
+    reset_mid_answer,        // send the first half of the answer, then reset the connection
 };
 
 struct ServiceOptions {

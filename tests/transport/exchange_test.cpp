@@ -145,7 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"CutAfterAHundredSmallReads", filler_answer(150 * 333), 333, 100 * 333, 100 * 333},
         // Exactly 100 reads: all of it; a 101st record is never read.
         AnswerCase{"HundredWritesOf4096", filler_answer(kReadsWorth), 4096, kReadsWorth, kReadsWorth},
-        AnswerCase{"CutAfterTheHundredthRead", filler_answer(150 * 4096), 4096, kReadsWorth, kReadsWorth}),
+        AnswerCase{"CutAfterTheHundredthRead", filler_answer(150 * 4096), 4096, kReadsWorth, kReadsWorth},
+        // In one write: 409600 bytes come whole, a 409601st is cut.
+        AnswerCase{"Exactly409600InOneWrite", filler_answer(kReadsWorth), 0, kReadsWorth, kReadsWorth},
+        AnswerCase{"Exactly409601InOneWrite", filler_answer(kReadsWorth + 1), 0, kReadsWorth, kReadsWorth},
+        // A status line and nothing else: no headers, no empty line, no body.
+        AnswerCase{"StatusLineWithoutHeaders", "HTTP/1.0 200 OK\r\n", 0, 17, 17}),
     [](const testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
 
 // A server that keeps sending is cut off, not waited for; the next call works.
