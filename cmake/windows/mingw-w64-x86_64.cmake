@@ -1,6 +1,5 @@
 # Cross-building the Windows x64 DLL with Debian's mingw-w64 (the -posix
 # compilers: the win32 thread model has no std::thread or std::mutex).
-# Programs built here run under Wine (cmake/windows/wine_run.sh.in).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(DVKC_MINGW_TARGET x86_64-w64-mingw32)
@@ -17,7 +16,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests and test discovery run through Wine, with a private prefix in the
-# build tree (see wine_run.sh.in); the wrapper is written at configure time.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run" CACHE STRING
-    "Runs a Windows program built here")
+# Programs built here run through Wine: CMAKE_CROSSCOMPILING_EMULATOR is set
+# by cmake/windows/wine.cmake, with a private prefix in the build tree.

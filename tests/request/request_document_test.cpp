@@ -10,6 +10,7 @@
 
 #include "dvkc.h"
 #include "temp_dir.h"
+#include "test_platform.h"
 
 namespace {
 
@@ -303,11 +304,7 @@ public:
     }
     static void set(const char *value)
     {
-        if (value == nullptr) {
-            unsetenv("TZ");
-        } else {
-            setenv("TZ", value, 1);
-        }
+        dvkc::test::set_environment("TZ", value);
     }
 
 private:
@@ -319,7 +316,7 @@ std::string utc_plus(std::time_t when, long offset_seconds)
 {
     const std::time_t shifted = when + offset_seconds;
     std::tm tm{};
-    gmtime_r(&shifted, &tm);
+    dvkc::test::utc_time(shifted, tm);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &tm);
     return text;

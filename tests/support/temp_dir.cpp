@@ -5,15 +5,13 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "test_platform.h"
+
 namespace dvkc::test {
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dvkc-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
+    path_ = make_unique_temp_directory("dvkc-test-");
 }
 
 TempDir::~TempDir()

@@ -1,0 +1,29 @@
+// The few calls the tests make that differ between POSIX and Windows; each
+// platform's implementation lives in its own folder and CMake picks one.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace dvkc::test {
+
+// Sets the environment variable `name` to `value`, or removes it when
+// `value` is null.
+void set_environment(const char *name, const char *value);
+
+// `when` as UTC; false when it cannot be represented.
+bool utc_time(std::time_t when, std::tm &out);
+
+// Makes a new directory with a unique name starting with `prefix` in the
+// system's temporary directory; throws std::runtime_error on failure.
+std::filesystem::path make_unique_temp_directory(const std::string &prefix);
+
+// Whole pages of readable and writable memory, the last of them made
+// inaccessible (a guard page); throws std::runtime_error on failure.
+std::size_t page_size();
+char *map_pages_with_guard(std::size_t total);
+void unmap_pages(char *base, std::size_t total) noexcept;
+
+}  // namespace dvkc::test
