@@ -9,6 +9,11 @@ set(CMAKE_CXX_COMPILER ${DVKC_MINGW_TARGET}-g++-posix)
 set(CMAKE_RC_COMPILER ${DVKC_MINGW_TARGET}-windres)
 set(CMAKE_OBJDUMP ${DVKC_MINGW_TARGET}-objdump CACHE FILEPATH "objdump for PE files")
 
+# Programs and the DLL carry their own C++ runtime, libgcc and winpthread, so
+# that they need no DLL besides Windows' own.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+
 # The OpenSSL prefix is appended by cmake/windows/openssl.cmake.
 set(CMAKE_FIND_ROOT_PATH /usr/${DVKC_MINGW_TARGET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -338,6 +338,9 @@ TEST_F(RequestDocument, ReqTimeIsLocalTimeUnderTz)
 
 TEST_F(RequestDocument, EmptyTzKeepsThePreviousZone)
 {
+    if (!dvkc::test::environment_keeps_empty_values()) {
+        GTEST_SKIP() << "an empty TZ cannot be set here: setting it empty removes it";
+    }
     ScopedTz tz("XYZ-9");
     Table first{{"s", "i"}};
     ASSERT_EQ(build(first, identity).rc, 0);

@@ -13,6 +13,10 @@ namespace dvkc::test {
 // `value` is null.
 void set_environment(const char *name, const char *value);
 
+// Whether an environment variable can hold the empty text (POSIX); on
+// Windows setting it empty removes it.
+bool environment_keeps_empty_values();
+
 // `when` as UTC; false when it cannot be represented.
 bool utc_time(std::time_t when, std::tm &out);
 

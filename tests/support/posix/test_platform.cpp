@@ -17,6 +17,11 @@ void set_environment(const char *name, const char *value)
     }
 }
 
+bool environment_keeps_empty_values()
+{
+    return true;
+}
+
 bool utc_time(std::time_t when, std::tm &out)
 {
     return ::gmtime_r(&when, &out) != nullptr;

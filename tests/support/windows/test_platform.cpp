@@ -13,6 +13,11 @@ void set_environment(const char *name, const char *value)
     ::_putenv_s(name, value == nullptr ? "" : value);  // "" removes it
 }
 
+bool environment_keeps_empty_values()
+{
+    return false;
+}
+
 bool utc_time(std::time_t when, std::tm &out)
 {
     return ::gmtime_s(&out, &when) == 0;
