@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 #include "dvkc.h"
 
 namespace dvkc::platform {
@@ -42,6 +45,11 @@ struct SeamCase {
     std::int32_t expected;
     int cleanups;
 };
+
+void PrintTo(const SeamCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class SocketsLayerSeam : public testing::TestWithParam<SeamCase> {
 protected:
