@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <ctime>
-#include <filesystem>
-#include <string>
 
 namespace dvkc::test {
 
@@ -19,10 +17,6 @@ bool environment_keeps_empty_values();
 
 // `when` as UTC; false when it cannot be represented.
 bool utc_time(std::time_t when, std::tm &out);
-
-// Makes a new directory with a unique name starting with `prefix` in the
-// system's temporary directory; throws std::runtime_error on failure.
-std::filesystem::path make_unique_temp_directory(const std::string &prefix);
 
 // Whole pages of readable and writable memory, the last of them made
 // inaccessible (a guard page); throws std::runtime_error on failure.

@@ -27,15 +27,6 @@ bool utc_time(std::time_t when, std::tm &out)
     return ::gmtime_r(&when, &out) != nullptr;
 }
 
-std::filesystem::path make_unique_temp_directory(const std::string &prefix)
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    return pattern;
-}
-
 std::size_t page_size()
 {
     return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));

@@ -23,21 +23,6 @@ bool utc_time(std::time_t when, std::tm &out)
     return ::gmtime_s(&out, &when) == 0;
 }
 
-std::filesystem::path make_unique_temp_directory(const std::string &prefix)
-{
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::filesystem::path candidate =
-            base / (prefix + std::to_string(::GetCurrentProcessId()) + "-" +
-                    std::to_string(::GetTickCount64() % 100000) + "-" + std::to_string(attempt));
-        std::error_code error;
-        if (std::filesystem::create_directory(candidate, error)) {
-            return candidate;
-        }
-    }
-    throw std::runtime_error("no temporary directory could be made");
-}
-
 std::size_t page_size()
 {
     SYSTEM_INFO info;

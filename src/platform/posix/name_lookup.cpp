@@ -1,4 +1,4 @@
-#include "platform/host_lookup.h"
+#include "platform/name_lookup.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -10,15 +10,11 @@
 namespace dvkc::platform {
 namespace {
 
-bool starts_with_letter(const char *host) noexcept
-{
-    const char first = host[0];
-    return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
-}
-
 struct AddrInfoDeleter {
     void operator()(addrinfo *list) const noexcept { ::freeaddrinfo(list); }
 };
+
+}  // namespace
 
 bool lookup_by_name(const char *host, std::uint32_t &address) noexcept
 {
@@ -39,40 +35,24 @@ bool lookup_by_name(const char *host, std::uint32_t &address) noexcept
     return false;
 }
 
-// Whether `address` has a name; a reverse lookup that finds one supplies
-// the address itself.
-bool lookup_in_reverse(std::uint32_t address) noexcept
+// A reverse lookup that finds a name supplies the address itself.
+bool lookup_by_address(std::uint32_t address, std::uint32_t &found) noexcept
 {
     sockaddr_in query{};
     query.sin_family = AF_INET;
     query.sin_addr.s_addr = address;
     char name[NI_MAXHOST];
-    return ::getnameinfo(reinterpret_cast<const sockaddr *>(&query), sizeof query, name, sizeof name,
-                         nullptr, 0, NI_NAMEREQD) == 0;
+    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&query), sizeof query, name, sizeof name, nullptr, 0,
+                      NI_NAMEREQD) != 0) {
+        return false;
+    }
+    found = address;
+    return true;
 }
-
-}  // namespace
 
 std::uint32_t dotted_address(const char *host) noexcept
 {
     return ::inet_addr(host);
-}
-
-bool find_ipv4_address(const char *host, std::uint32_t &address) noexcept
-{
-    if (!starts_with_letter(host)) {
-        address = dotted_address(host);
-        return true;
-    }
-    if (lookup_by_name(host, address)) {
-        return true;
-    }
-    const std::uint32_t dotted = dotted_address(host);
-    if (lookup_in_reverse(dotted)) {
-        address = dotted;
-        return true;
-    }
-    return false;
 }
 
 }  // namespace dvkc::platform

@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-namespace dvkc::test::net {
+namespace dvkc::sample::net {
 namespace {
 
 SOCKET handle_of(Socket socket) noexcept
@@ -176,4 +176,4 @@ int as_openssl_fd(Socket socket) noexcept
     return static_cast<int>(socket);  // OpenSSL's own narrowing of a SOCKET
 }
 
-}  // namespace dvkc::test::net
+}  // namespace dvkc::sample::net

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace dvkc::test::net {
+namespace dvkc::sample::net {
 namespace {
 
 int fd_of(Socket socket) noexcept
@@ -158,4 +158,4 @@ int as_openssl_fd(Socket socket) noexcept
     return fd_of(socket);
 }
 
-}  // namespace dvkc::test::net
+}  // namespace dvkc::sample::net

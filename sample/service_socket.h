@@ -1,4 +1,4 @@
-// The socket calls of the TLS test service, one implementation per platform
+// The socket calls of the TLS service, one implementation per platform
 // (posix/ and windows/ beside this file; CMake picks one).
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace dvkc::test::net {
+namespace dvkc::sample::net {
 
 // A descriptor on POSIX, a SOCKET on Windows.
 using Socket = std::intptr_t;
@@ -65,4 +65,4 @@ void block_sigpipe_in_this_thread() noexcept;
 // The socket as OpenSSL's SSL_set_fd takes it.
 int as_openssl_fd(Socket socket) noexcept;
 
-}  // namespace dvkc::test::net
+}  // namespace dvkc::sample::net

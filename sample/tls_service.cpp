@@ -17,7 +17,7 @@
 #include "http_framing.h"
 #include "service_socket.h"
 
-namespace dvkc::test {
+namespace dvkc::sample {
 namespace {
 
 struct SslCtxDeleter {
@@ -409,4 +409,4 @@ Handler fixed_answer(std::string bytes)
     return [bytes = std::move(bytes)](const ServiceRequest &) { return bytes; };
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

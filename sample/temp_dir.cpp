@@ -1,17 +1,16 @@
 #include "temp_dir.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
 
-#include "test_platform.h"
+#include "unique_directory.h"
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
-TempDir::TempDir()
+TempDir::TempDir(std::string_view prefix)
 {
-    path_ = make_unique_temp_directory("dvkc-test-");
+    path_ = make_unique_directory(prefix);
 }
 
 TempDir::~TempDir()
@@ -31,4 +30,4 @@ std::string TempDir::write_file(std::string_view name, std::string_view content)
     return file.string();
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample
