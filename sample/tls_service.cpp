@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/time.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -254,6 +256,7 @@ struct TlsService::State {
                 return;
             }
             accepted.fetch_add(1);
+            tune_connection(fd);
             {
                 const std::lock_guard lock(mutex);
                 if (stopping) {
@@ -285,6 +288,23 @@ struct TlsService::State {
                 ::close(fd);
                 report(std::string("no thread for a connection: ") + error.what());
             }
+        }
+    }
+
+    // The answer leaves at once (no wait for the acknowledgement of the
+    // previous segment), and an idle client is dropped after the limit.
+    void tune_connection(int fd) const
+    {
+        if (options.no_delay) {
+            const int yes = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        }
+        if (options.idle_timeout_ms > 0) {
+            timeval limit{};
+            limit.tv_sec = options.idle_timeout_ms / 1000;
+            limit.tv_usec = (options.idle_timeout_ms % 1000) * 1000;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         }
     }
 
