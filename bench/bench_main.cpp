@@ -27,6 +27,7 @@ struct Figure {
     std::string peer;
     double median = 0;
     double p90 = 0;
+    double cpu = 0;
 };
 
 struct Row {
@@ -49,8 +50,9 @@ public:
             for (const std::string &peer : kPeerOrder) {
                 const auto median = run.counters.find(peer + " med");
                 const auto p90 = run.counters.find(peer + " p90");
-                if (median != run.counters.end() && p90 != run.counters.end()) {
-                    row.figures.push_back({peer, median->second.value, p90->second.value});
+                const auto cpu = run.counters.find(peer + " cpu");
+                if (median != run.counters.end() && p90 != run.counters.end() && cpu != run.counters.end()) {
+                    row.figures.push_back({peer, median->second.value, p90->second.value, cpu->second.value});
                 }
             }
             if (const auto rss = run.counters.find("peak RSS kB"); rss != run.counters.end()) {
@@ -86,12 +88,13 @@ std::string table_of(const std::vector<Row> &rows)
     for (const Row &row : rows) {
         out << title_of(row) << "\n";
         for (const Figure &figure : row.figures) {
-            std::snprintf(line, sizeof line, "  %-17s median %10.1f  p90 %10.1f ", figure.peer.c_str(), figure.median,
-                          figure.p90);
+            std::snprintf(line, sizeof line, "  %-17s median %9.1f  p90 %9.1f  cpu %9.1f |", figure.peer.c_str(),
+                          figure.median, figure.p90, figure.cpu);
             out << line;
             for (const Figure &other : row.figures) {
-                if (&other != &figure && other.median > 0) {
-                    std::snprintf(line, sizeof line, "  %5.2fx %s", figure.median / other.median, other.peer.c_str());
+                if (&other != &figure && other.median > 0 && other.cpu > 0) {
+                    std::snprintf(line, sizeof line, " %5.2fx (cpu %5.2fx) %s", figure.median / other.median,
+                                  figure.cpu / other.cpu, other.peer.c_str());
                     out << line;
                 }
             }
@@ -169,7 +172,8 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
 
     const std::string table = table_of(reporter.rows);
-    std::printf("\nSide by side, medians from this run (ratio = this median / the other's median):\n%s",
+    std::printf("\nSide by side, from this run: median and p90 of the elapsed time, median of the CPU time;\n"
+                "ratio = this median / the other's median (in brackets: the same for CPU time):\n%s",
                 table.c_str());
     if (const char *dir = std::getenv("DVKC_BENCH_OUT"); dir != nullptr && *dir != '\0') {
         std::ofstream(std::string(dir) + "/table.txt") << table;

@@ -2,10 +2,12 @@
 // once in turn (a batch of calls each), so a change in the machine's load
 // falls on all of them alike and their ratios stay meaningful.
 //
-// Each peer's samples give two counters, "<peer> med" and "<peer> p90": the
-// median and the 90th percentile of the cost per call divided by `units`
-// (records for the parse and build benchmarks, 1 for the exchange), in
-// nanoseconds.
+// Each peer's samples give three counters: "<peer> med" and "<peer> p90",
+// the median and the 90th percentile of the elapsed time per call, and
+// "<peer> cpu", the median CPU time of this process per call (which a busy
+// machine disturbs far less), each divided by `units` (records for the
+// parse and build benchmarks; 1000 for the exchange, whose figures are in
+// microseconds), in nanoseconds.
 #pragma once
 
 #include <benchmark/benchmark.h>
