@@ -6,23 +6,35 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "echo_answer.h"
+#include "answer.h"
 #include "temp_dir.h"
 #include "throwaway_pki.h"
 #include "tls_service.h"
 
 namespace dvkc::bench {
 
+namespace {
+
+// The sample service's own answer: one record per record asked.
+sample::Handler sample_answer()
+{
+    return [](const sample::ServiceRequest &request) {
+        return sample::answer_request(request.raw, {}, std::nullopt).http;
+    };
+}
+
+}  // namespace
+
 struct BenchService::State {
-    test::TempDir dir;
-    test::ThrowawayPki pki = test::make_throwaway_pki(dir.path());
-    test::TlsService tls13{options(0), test::echo_handler()};
-    test::TlsService tls12{options(TLS1_2_VERSION), test::echo_handler()};
+    sample::TempDir dir;
+    sample::ThrowawayPki pki = sample::make_throwaway_pki(dir.path());
+    sample::TlsService tls13{options(0), sample_answer()};
+    sample::TlsService tls12{options(TLS1_2_VERSION), sample_answer()};
     ServiceEndpoint endpoint;
 
-    test::ServiceOptions options(int max_version) const
+    sample::ServiceOptions options(int max_version) const
     {
-        test::ServiceOptions o;
+        sample::ServiceOptions o;
         o.identity = pki.leaf_intermediate;
         o.max_tls_version = max_version;
         o.record_requests = false;

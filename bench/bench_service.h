@@ -1,6 +1,6 @@
 // The service the exchange benchmarks talk to: the test service on
 // 127.0.0.1 presenting a leaf and its intermediate, answering every query
-// with the echo answer (one record per record asked), once allowing TLS 1.3
+// as the sample service does (one record per record asked), once allowing TLS 1.3
 // and once capped at TLS 1.2.
 //
 // bench/run starts it as a process of its own (dvkc_bench_service) and hands

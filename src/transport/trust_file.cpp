@@ -1,36 +1,20 @@
 #include "transport/trust_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/read_only_file.h"
 #include "transport/openssl_handles.h"
 
 namespace dvkc::transport {
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);  // never retried: the descriptor is released whatever close reports
-        }
-    }
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
+struct FileCloser {
+    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
 };
 
 // One PEM entry as PEM_read_bio hands it out.
@@ -72,15 +56,11 @@ bool is_certificate(const char *name) noexcept
 // The whole file; false when it cannot be opened or read.
 bool read_whole(const char *path, std::unique_ptr<char, FreeDeleter> &text, std::size_t &size) noexcept
 {
-    const FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
+    const std::unique_ptr<std::FILE, FileCloser> file(platform::open_for_reading(path));
+    if (!file) {
         return false;
     }
-    struct stat info {};
-    std::size_t capacity = 4096;
-    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        capacity = static_cast<std::size_t>(info.st_size) + 1;  // + 1: the end is seen in one read
-    }
+    std::size_t capacity = 8192;
     std::unique_ptr<char, FreeDeleter> buffer(static_cast<char *>(std::malloc(capacity)));
     std::size_t used = 0;
     while (buffer) {
@@ -90,22 +70,18 @@ bool read_whole(const char *path, std::unique_ptr<char, FreeDeleter> &text, std:
             if (grown == nullptr) {
                 return false;
             }
-            buffer.release();
+            static_cast<void>(buffer.release());
             buffer.reset(grown);
         }
-        const ssize_t count = ::read(file.get(), buffer.get() + used, capacity - used);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return false;
-        }
-        if (count == 0) {
+        used += std::fread(buffer.get() + used, 1, capacity - used, file.get());
+        if (used < capacity) {
+            if (std::ferror(file.get()) != 0) {
+                return false;
+            }
             text = std::move(buffer);
             size = used;
             return true;
         }
-        used += static_cast<std::size_t>(count);
     }
     return false;
 }

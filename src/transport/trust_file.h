@@ -3,7 +3,7 @@
 //
 // Reading is split in two so that the costly part can wait for a moment when
 // the call would wait anyway:
-// - read() takes the file (close-on-exec) and checks its PEM framing: every
+// - read() takes the file whole (never inherited by a child process) and checks its PEM framing: every
 //   entry well formed and at least one certificate or revocation list. This
 //   is all that is needed to tell, before connecting, whether the TLS
 //   library would load the file at all.
