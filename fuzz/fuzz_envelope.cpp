@@ -32,9 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::vector<char> doc_before = doc;
     const std::vector<char> sig_before = sig;
 
-    const std::string expected = "<DVKRequest>" + std::string(doc.data()) + "<DVKReqLength>" +
-                                 std::to_string(doc_len) + "</DVKReqLength><Signature>" + std::string(sig.data()) +
-                                 "</Signature></DVKRequest>";
+    const std::string expected = "<DVKRequest>" + std::string(doc.data()) + "<DVKReqLength>" + std::to_string(doc_len) +
+                                 "</DVKReqLength><Signature>" + std::string(sig.data()) + "</Signature></DVKRequest>";
 
     std::int32_t out_len = -7;
     char *out = nullptr;

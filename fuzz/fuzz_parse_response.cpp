@@ -17,8 +17,8 @@ using dvkc::fuzz::require;
 
 bool is_parse_result(std::int32_t result) noexcept
 {
-#define DVKC_FUZZ_IS_PARSE(call, name, value, words)          \
-    if (DVKC_CALL_##call == DVKC_CALL_PARSE && result == (value)) \
+#define DVKC_FUZZ_IS_PARSE(call, name, value, words)                                                                   \
+    if (DVKC_CALL_##call == DVKC_CALL_PARSE && result == (value))                                                      \
         return true;
     DVKC_RESULTS(DVKC_FUZZ_IS_PARSE)
 #undef DVKC_FUZZ_IS_PARSE
@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         masked.Code = table_before[i].Code;
         require(std::memcmp(&masked, &table_before[i], sizeof(QueryRecord)) == 0);
     }
-    const bool codes_untouched = std::memcmp(table.data(), table_before.data(), table.size() * sizeof(QueryRecord)) == 0;
+    const bool codes_untouched =
+        std::memcmp(table.data(), table_before.data(), table.size() * sizeof(QueryRecord)) == 0;
     if (result == DVKC_PARSE_NOT_HTTP_200) {
         require(ctx.ErrID == ctx_before.ErrID && codes_untouched);
     } else if (result == DVKC_PARSE_SERVICE_ERROR) {

@@ -22,7 +22,7 @@ using dvkc::fuzz::require;
 
 struct Expected {
     std::size_t open = std::string_view::npos;  // position of the open tag
-    std::size_t content = 0;                     // characters kept (0 when absent)
+    std::size_t content = 0;                    // characters kept (0 when absent)
 };
 
 Expected reference(std::string_view text, std::string_view open, std::string_view close, std::int32_t limit,
