@@ -209,6 +209,12 @@ struct IdentityCase {
     const char *client_id;
 };
 
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const IdentityCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ClientIdentity : public RequestDocument, public ::testing::WithParamInterface<IdentityCase> {};
 
 std::string patterned(std::size_t n)
