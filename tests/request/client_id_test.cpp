@@ -23,7 +23,7 @@ namespace {
 
 TEST(IdentityFile, IsOpenedCloseOnExec)
 {
-    const test::TempDir dir;
+    const sample::TempDir dir;
     std::FILE *file = platform::open_for_reading(dir.write_file("id", "abc").c_str());
     ASSERT_NE(file, nullptr);
     const int flags = fcntl(fileno(file), F_GETFD);
@@ -108,7 +108,7 @@ TEST(IdentityDigest, DISABLED_WithoutSha1GivesMinusOneAndKeepsTheHostQueue)
     EVP_MD_free(sha1);
     ASSERT_EQ(sha1, nullptr) << "this test needs OPENSSL_CONF with the base provider only";
 
-    const test::TempDir dir;
+    const sample::TempDir dir;
     const std::string identity = dir.write_file("id", "abc");
     QueryRecord record{};
     record.Code = 777;
