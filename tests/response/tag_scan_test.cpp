@@ -22,6 +22,12 @@ struct GetCase {
     const char *out;
 };
 
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const GetCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class GetTagText : public ::testing::TestWithParam<GetCase> {};
 
 // Every text sits at the end of a page followed by an inaccessible one, so a

@@ -379,7 +379,7 @@ Attempt whole_query_row(std::size_t fail_at)
         a.outcome = named("parse", result);
         if (std::string_view(answer.buffer).ends_with("</DVKResponse>")) {
             expect(a, result == DVKC_PARSE_OK, "parse of the whole echo answer failed");
-            expect(a, q.records[0].Code == default_code("SN-0001") && q.records[1].Code == 114, "parse: codes");
+            expect(a, q.records[0].Code == sample::default_code("SN-0001") && q.records[1].Code == 114, "parse: codes");
         } else {
             // The answer was cut where a read failed: the parser must refuse it.
             expect(a, result != DVKC_PARSE_OK && q.codes_are(-1), "parse: a cut answer accepted");

@@ -209,19 +209,16 @@ bool service_speaks(std::uint16_t port, int version)
         SSL_CTX_set_max_proto_version(context.get(), version) != 1) {
         return false;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // OpenSSL's own connect BIO: the same on every platform.
+    BIO *link = BIO_new_connect(("127.0.0.1:" + std::to_string(port)).c_str());
+    const std::unique_ptr<SSL, decltype(&SSL_free)> connection(SSL_new(context.get()), SSL_free);
     bool spoke = false;
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
-        const std::unique_ptr<SSL, decltype(&SSL_free)> connection(SSL_new(context.get()), SSL_free);
-        spoke = connection && SSL_set_fd(connection.get(), fd) == 1 && SSL_connect(connection.get()) == 1;
+    if (link != nullptr && connection) {
+        SSL_set_bio(connection.get(), link, link);  // the connection owns the BIO now
+        link = nullptr;
+        spoke = SSL_connect(connection.get()) == 1;
     }
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    BIO_free(link);
     ERR_clear_error();
     return spoke;
 }
