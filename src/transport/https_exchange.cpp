@@ -10,7 +10,9 @@
 #include <optional>
 
 #include "dvkc.h"
+#include "interface/allocate.h"
 #include "interface/guard.h"
+#include "interface/host_error_queue.h"
 #include "interface/text_buffer.h"
 #include "platform/host_lookup.h"
 #include "platform/socket_close.h"
@@ -39,7 +41,6 @@ constexpr std::size_t kResponseCapacity = std::size_t{kReadSize} * kMaxReads + 1
 // its name texts, the trust file's certificates, and the response unless it
 // was handed over.
 struct Exchange {
-    ErrorQueueMark error_mark;  // our OpenSSL errors never reach the host's queue
     std::unique_ptr<char, FreeDeleter> response;
     TrustFile trust;
     bool trust_in_store = false;  // the trust file's certificates are in the context's store
@@ -123,7 +124,7 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
     if (!call.request->ok()) {
         return DVKC_EXCHANGE_NO_MEMORY;
     }
-    call.response.reset(static_cast<char *>(std::malloc(kResponseCapacity)));
+    call.response.reset(static_cast<char *>(allocate(kResponseCapacity)));
     if (!call.response) {
         return DVKC_EXCHANGE_NO_MEMORY;
     }
@@ -245,6 +246,7 @@ extern "C" std::int32_t iSSL_SendThenRecv(const char *host, std::int32_t port, c
                                          const char *url_path, std::int32_t body_len, const char *body,
                                          std::int32_t *out_len, char **out_buf) noexcept
 {
+    const dvkc::HostErrorQueue host_errors;
     DVKC_REQUIRE_NONNULL(host, DVKC_EXCHANGE_NO_MEMORY);
     DVKC_REQUIRE_NONNULL(trust_path, DVKC_EXCHANGE_NO_MEMORY);
     DVKC_REQUIRE_NONNULL(url_path, DVKC_EXCHANGE_NO_MEMORY);

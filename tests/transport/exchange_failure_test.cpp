@@ -1,5 +1,6 @@
 // The exchange's failure ladder, with the certificates a server presents and
-// the trust files a client holds; and null pointers.
+// the trust files a client holds; the host's error queue after each; and null
+// pointers.
 #include <gtest/gtest.h>
 
 #include <openssl/pem.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "exchange_helpers.h"
+#include "host_errors.h"
 
 namespace dvkc::test {
 namespace {
@@ -51,8 +53,12 @@ TEST_P(FailureLadder, ResultAndOutParameters)
     } else if (c.target == Target::digit_first_host) {
         call.host = "1nvalid";  // 255.255.255.255 once converted: the connect fails at once
     }
+    queue_host_errors();
     const Received received = send_request(call);
+    const std::string queue_after = take_error_queue();
     EXPECT_EQ(received.result, c.expected);
+    // Whatever the outcome, the host's own OpenSSL errors are still queued, and nothing of ours.
+    EXPECT_EQ(queue_after, host_errors_text());
     if (c.expected == 0) {
         EXPECT_EQ(received.text(), kAnswer);
     } else {
