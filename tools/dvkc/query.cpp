@@ -93,6 +93,7 @@ bool attempt_batch(const QueryOptions &options, const SignatureSource &signer, d
         const std::string signature = signer.sign(document.view(), cancel_fd);
         const dvkc::Buffer envelope = dvkc::make_envelope(document.view(), signature);
         const RunLimits limits{options.timeout, cancel_fd};
+        outcome.service = options.endpoint.host + ":" + std::to_string(options.endpoint.port);
         ExchangeOutcome exchanged = exchange_in_helper(options.helper, options.endpoint, envelope.view(), limits);
         switch (exchanged.kind) {
         case ExchangeOutcome::Kind::answered: break;
@@ -419,14 +420,15 @@ int read_input(const QueryOptions &options, std::istream &in, std::ostream &err,
 
 std::string BatchOutcome::failure() const
 {
+    const std::string at = service.empty() ? std::string() : " (service " + service + ")";
     if (error) {
-        return error->what();
+        return error->what() + (error->call() == dvkc::Call::exchange ? at : std::string());
     }
     if (!sign_error.empty()) {
         return sign_error;
     }
     if (!exchange_error.empty()) {
-        return std::string(dvkc::call_name(dvkc::Call::exchange)) + ": " + exchange_error;
+        return std::string(dvkc::call_name(dvkc::Call::exchange)) + ": " + exchange_error + at;
     }
     return not_sent;
 }
