@@ -557,9 +557,6 @@ int run_query(const QueryOptions &options, std::istream &in, std::ostream &out, 
         return exit_usage;
     }
 
-    // Before any thread: from here on the signals are taken by a thread of their own.
-    StopSignals signals;
-
     RecordsFile input;
     if (const int status = read_input(options, in, err, input); status != exit_ok) {
         return status;
@@ -571,6 +568,11 @@ int run_query(const QueryOptions &options, std::istream &in, std::ostream &out, 
         err << "dvkc: " << e.what() << "\n";
         return exit_input;
     }
+
+    // Before any thread, after the input was read (until then a signal ends
+    // the tool as usual): from here on the signals are taken by a thread of
+    // their own.
+    StopSignals signals;
 
     OutputTarget target(options.output_file, out);
     if (!target.ok()) {
