@@ -458,6 +458,7 @@ TEST_F(ToolQuery, RetryAfterAFailedExchange)
     EXPECT_EQ(fast.exit_status, exit_failed) << fast.err;
     EXPECT_TRUE(contains(fast.err, "3 batches: 0 answered, 1 failed")) << fast.err;
     EXPECT_TRUE(contains(fast.err, "2 not sent")) << fast.err;
+    EXPECT_TRUE(contains(fast.err, "dvkc: stopped after the first failure (--fail-fast)\n")) << fast.err;
 }
 
 // Output to a file appears whole at the end; a write error is reported.

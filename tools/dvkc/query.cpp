@@ -631,6 +631,9 @@ int run_query(const QueryOptions &options, std::istream &in, std::ostream &out, 
     if (!options.quiet && batches.size() > 1) {
         err << "dvkc: " << tally.summary() << "\n";
     }
+    if (options.fail_fast && tally.not_sent > 0 && !signals.stopped() && written) {
+        err << "dvkc: stopped after the first failure (--fail-fast)\n";
+    }
     if (!written) {
         err << "dvkc: cannot write " << target.name() << ": " << target.error() << "\n";
         status = exit_internal;
