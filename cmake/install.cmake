@@ -4,6 +4,8 @@
 #     lib/libdvkc.so.1.0.0, libdvkc.so.1 -> it, libdvkc.so -> libdvkc.so.1
 #     include/dvkc.h, include/dvkc.hpp
 #     bin/dvkc                         (when the tool is built)
+#     share/man/man1/dvkc.1            its man page (when help2man is there)
+#     share/bash-completion/completions/dvkc
 #     lib/cmake/dvkc/                  find_package(dvkc CONFIG) -> dvkc::dvkc
 #     lib/pkgconfig/dvkc.pc            pkg-config dvkc
 #   cpack -G DEB                       the same as one Debian package
@@ -24,6 +26,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/dvkc.h ${PROJECT_SOURCE_DIR}/include
 if(DVKC_BUILD_TOOLS)
   # The tool finds the library next to it: INSTALL_RPATH $ORIGIN/../<libdir>.
   install(TARGETS dvkc_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/dvkc/share/dvkc.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME dvkc
+    COMPONENT tool)
+  if(TARGET dvkc_man)
+    install(FILES ${PROJECT_BINARY_DIR}/tools/dvkc/dvkc.1
+      DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+      COMPONENT tool)
+  endif()
 endif()
 
 # CMake package: dvkcConfig.cmake, its version file and the exported target.

@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Rejection{"S\xff,X", "SN is not valid UTF-8 (byte 2)"},
                     Rejection{"S,\xc3", "SSID is not valid UTF-8 (byte 1)"},
                     Rejection{"\xed\xa0\x80,X", "SN is not valid UTF-8 (byte 1)"},   // a surrogate
-                    Rejection{"\xc0\xaf,X", "SN is not valid UTF-8 (byte 1)"}));      // overlong
+                    Rejection{"S,a\xc0\xaf", "SSID is not valid UTF-8 (byte 2)"}));    // overlong
 
 TEST(ReadRecords, ByteOrderMarkSkippedAndLimitsInBytes)
 {

@@ -133,6 +133,13 @@ TEST(Failures, OneLinePerFailedBatchAndTheAnswerWhenVerbose)
     EXPECT_NE(verbose.str().find("status line: HTTP/1.0 503 Busy\n"), std::string::npos);
     EXPECT_NE(verbose.str().find("first 2048 shown"), std::string::npos);
     EXPECT_EQ(verbose.str().find(std::string(2100, 'b')), std::string::npos);
+    EXPECT_EQ(verbose.str().find("NUL"), std::string::npos);
+
+    // The parser stops at a NUL byte: say so.
+    report.batches[1].answer = std::string("HTTP/1.0 200 OK\r\n\r\n<DVKResponse>\0<ClientID>", 35);
+    std::ostringstream with_nul;
+    write_failures(with_nul, report, true);
+    EXPECT_NE(with_nul.str().find("the answer holds a NUL byte at offset 32"), std::string::npos) << with_nul.str();
 }
 
 }  // namespace

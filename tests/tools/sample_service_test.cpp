@@ -242,6 +242,23 @@ TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigtermAndKeepsItsPki)
     EXPECT_EQ(std::filesystem::last_write_time(trust), written);
 }
 
+TEST_F(SampleServiceOverTls, ServeRemovesItsTemporaryPkiOnSighup)
+{
+    test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0"}, (dir.path() / "serve.err").string());
+    std::string trust;
+    std::string note;
+    ASSERT_GT(start_serve(serve, trust, note), 0);
+    EXPECT_EQ(note, " (removed when the service stops)");
+    const std::filesystem::path pki_dir = std::filesystem::path(trust).parent_path();
+    EXPECT_TRUE(std::filesystem::exists(pki_dir / "server.key"));
+    serve.signal(SIGHUP);
+    std::string line;
+    ASSERT_TRUE(serve.read_line(line));
+    EXPECT_EQ(line, "dvkc serve: stopped by SIGHUP");
+    EXPECT_EQ(serve.wait(), exit_ok);
+    EXPECT_FALSE(std::filesystem::exists(pki_dir));
+}
+
 TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
 {
     test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.leaf_key,

@@ -406,7 +406,8 @@ TEST_F(ToolQuery, StalledServiceTimesOut)
     const ProcessResult run = run_tool(args);
     ::close(listener);
     EXPECT_EQ(run.exit_status, exit_failed) << run.err;
-    EXPECT_TRUE(contains(run.err, "failed: iSSL_SendThenRecv: timed out after 1 s\n")) << run.err;
+    EXPECT_TRUE(contains(run.err, "failed: iSSL_SendThenRecv: timed out after 1 s (service 127.0.0.1:" + port + ")\n"))
+        << run.err;
     EXPECT_TRUE(contains(run.err, "2 batches: 0 answered, 2 failed (timeout x2)")) << run.err;
     EXPECT_EQ(nlohmann::json::parse(run.out).at("batches")[1].at("error").at("description"), "timed out after 1 s");
     EXPECT_FALSE(process_running(std::string("--exchange-helper") + '\0' + "127.0.0.1" + '\0' + port + '\0'));
@@ -457,6 +458,7 @@ TEST_F(ToolQuery, RetryAfterAFailedExchange)
     EXPECT_EQ(fast.exit_status, exit_failed) << fast.err;
     EXPECT_TRUE(contains(fast.err, "3 batches: 0 answered, 1 failed")) << fast.err;
     EXPECT_TRUE(contains(fast.err, "2 not sent")) << fast.err;
+    EXPECT_TRUE(contains(fast.err, "dvkc: stopped after the first failure (--fail-fast)\n")) << fast.err;
 }
 
 // Output to a file appears whole at the end; a write error is reported.

@@ -27,7 +27,7 @@ int run_demo(std::ostream &out, std::ostream &err, const std::string &helper)
     });
     const auto interrupted = [&] {
         scratch.reset();
-        err << "dvkc demo: interrupted; temporary files removed\n";
+        err << "dvkc: demo interrupted; temporary files removed\n";
         return 128 + signals.signal();
     };
     try {
@@ -73,7 +73,7 @@ int run_demo(std::ostream &out, std::ostream &err, const std::string &helper)
             << "dvkc demo: done; temporary files removed\n";
         return exit_ok;
     } catch (const std::exception &e) {
-        err << "dvkc demo: " << e.what() << "\n";
+        err << "dvkc: demo: " << e.what() << "\n";
         return exit_internal;
     }
 }

@@ -23,7 +23,7 @@ inline constexpr const char *exit_status_help =
     "     signature or codes file)\n"
     "  4  query: no batch was answered (the failures are reported per batch)\n"
     "  5  query: some batches were answered, others failed\n"
-    "  130, 143, 129  stopped by SIGINT, SIGTERM or SIGHUP (query: the finished\n"
+    "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (query: the finished\n"
     "     batches are printed; demo and serve remove their temporary files)\n";
 
 }  // namespace dvkc::tool

@@ -93,6 +93,7 @@ bool attempt_batch(const QueryOptions &options, const SignatureSource &signer, d
         const std::string signature = signer.sign(document.view(), cancel_fd);
         const dvkc::Buffer envelope = dvkc::make_envelope(document.view(), signature);
         const RunLimits limits{options.timeout, cancel_fd};
+        outcome.service = options.endpoint.host + ":" + std::to_string(options.endpoint.port);
         ExchangeOutcome exchanged = exchange_in_helper(options.helper, options.endpoint, envelope.view(), limits);
         switch (exchanged.kind) {
         case ExchangeOutcome::Kind::answered: break;
@@ -419,14 +420,15 @@ int read_input(const QueryOptions &options, std::istream &in, std::ostream &err,
 
 std::string BatchOutcome::failure() const
 {
+    const std::string at = service.empty() ? std::string() : " (service " + service + ")";
     if (error) {
-        return error->what();
+        return error->what() + (error->call() == dvkc::Call::exchange ? at : std::string());
     }
     if (!sign_error.empty()) {
         return sign_error;
     }
     if (!exchange_error.empty()) {
-        return std::string(dvkc::call_name(dvkc::Call::exchange)) + ": " + exchange_error;
+        return std::string(dvkc::call_name(dvkc::Call::exchange)) + ": " + exchange_error + at;
     }
     return not_sent;
 }
@@ -555,9 +557,6 @@ int run_query(const QueryOptions &options, std::istream &in, std::ostream &out, 
         return exit_usage;
     }
 
-    // Before any thread: from here on the signals are taken by a thread of their own.
-    StopSignals signals;
-
     RecordsFile input;
     if (const int status = read_input(options, in, err, input); status != exit_ok) {
         return status;
@@ -569,6 +568,11 @@ int run_query(const QueryOptions &options, std::istream &in, std::ostream &out, 
         err << "dvkc: " << e.what() << "\n";
         return exit_input;
     }
+
+    // Before any thread, after the input was read (until then a signal ends
+    // the tool as usual): from here on the signals are taken by a thread of
+    // their own.
+    StopSignals signals;
 
     OutputTarget target(options.output_file, out);
     if (!target.ok()) {
@@ -626,6 +630,9 @@ int run_query(const QueryOptions &options, std::istream &in, std::ostream &out, 
     }
     if (!options.quiet && batches.size() > 1) {
         err << "dvkc: " << tally.summary() << "\n";
+    }
+    if (options.fail_fast && tally.not_sent > 0 && !signals.stopped() && written) {
+        err << "dvkc: stopped after the first failure (--fail-fast)\n";
     }
     if (!written) {
         err << "dvkc: cannot write " << target.name() << ": " << target.error() << "\n";

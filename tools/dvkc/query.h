@@ -52,6 +52,7 @@ struct BatchOutcome {
     std::vector<std::int32_t> codes;   // one per record when answered
     std::string answer;                // the raw answer when parsing failed
     unsigned attempts = 1;             // exchanges tried
+    std::string service;               // "host:port" when the exchange failed
 
     bool answered() const noexcept
     {

@@ -1,0 +1,28 @@
+# Builds dvkc.1 from the tool's own help with help2man:
+#   cmake -DDVKC=<tool> -DHELP2MAN=<help2man> -DOUT=<dvkc.1> -DWORK=<dir> -P dvkc_man.cmake
+# The subcommands' help becomes the COMMANDS section, kept as printed.
+set(include_file "${WORK}/dvkc.h2m")
+set(text "[COMMANDS]\n")
+foreach(command query serve demo codes)
+  execute_process(COMMAND "${DVKC}" ${command} --help
+    OUTPUT_VARIABLE help RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "dvkc ${command} --help failed")
+  endif()
+  # roff: a backslash is \e, a line may not start with a dot or a quote.
+  string(REPLACE "\\" "\\e" help "${help}")
+  string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
+  string(APPEND text ".SS \"dvkc ${command}\"\n.nf\n${help}.fi\n")
+endforeach()
+string(APPEND text "[FILES]\n.TP\n.I /usr/share/bash-completion/completions/dvkc\n"
+  "Completion of commands, options and file names for bash.\n"
+  "[SEE ALSO]\nThe README of the DVKCDLL sources; \\fBdvkc codes\\fR for every result.\n")
+file(WRITE "${include_file}" "${text}")
+execute_process(
+  COMMAND "${HELP2MAN}" --no-info --no-discard-stderr
+          --name "query the DVK service, run its sample service, explain results"
+          --section 1 --include "${include_file}" --output "${OUT}" "${DVKC}"
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "help2man failed")
+endif()
