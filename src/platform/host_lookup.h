@@ -13,8 +13,4 @@ namespace dvkc::platform {
 //   used unchecked, so text that is no address becomes 255.255.255.255.
 bool find_ipv4_address(const char *host, std::uint32_t &address) noexcept;
 
-// inet_addr's conversion: dotted text to an address in network byte order,
-// 255.255.255.255 for text that is no address.
-std::uint32_t dotted_address(const char *host) noexcept;
-
 }  // namespace dvkc::platform

@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
+#include "socket_handle.h"  // SocketHandle and kNoSocket of this platform
+
 namespace dvkc::platform {
 
-using SocketHandle = int;
-inline constexpr SocketHandle kNoSocket = -1;
-
-// A blocking IPv4 stream socket (close-on-exec), or kNoSocket.
+// A blocking IPv4 stream socket that child processes do not inherit, or
+// kNoSocket.
 SocketHandle open_tcp_socket() noexcept;
 
 // Connects to `address` (network byte order) and `port`; false on failure.
@@ -18,7 +18,7 @@ bool connect_ipv4(SocketHandle socket, std::uint32_t address, std::uint16_t port
 // One shutdown of both directions; true on success.
 bool shutdown_socket_once(SocketHandle socket) noexcept;
 
-// One close; true when the descriptor has been released.
+// One close; true when the socket has been released.
 bool close_socket_once(SocketHandle socket) noexcept;
 
 }  // namespace dvkc::platform

@@ -12,6 +12,7 @@
 #include "dvkc.h"
 #include "interface/guard.h"
 #include "interface/text_buffer.h"
+#include "platform/read_only_file.h"
 #include "request/client_id.h"
 #include "request/nonce.h"
 #include "request/request_time.h"
@@ -86,7 +87,7 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
 
     char client_id[41];
     {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(identity_path, "rb"));
+        std::unique_ptr<std::FILE, FileCloser> file(platform::open_for_reading(identity_path));
         if (!file || !identity_client_id(file.get(), client_id)) {
             return DVKC_BUILD_IDENTITY_UNREADABLE;
         }

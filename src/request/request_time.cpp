@@ -1,22 +1,18 @@
 #include "request/request_time.h"
 
-#include <cstdlib>
+#include "platform/local_time.h"
 
 namespace dvkc {
 
 void refresh_time_zone() noexcept
 {
-    const char *tz = std::getenv("TZ");
-    if (tz != nullptr && *tz == '\0') {
-        return;  // glibc would read an empty TZ as UTC; keep the previous zone
-    }
-    tzset();
+    platform::refresh_time_zone_settings();
 }
 
 void format_request_time(std::time_t when, char (&out)[15]) noexcept
 {
     std::tm local{};
-    if (localtime_r(&when, &local) == nullptr) {
+    if (!platform::to_local_time(when, local)) {
         local = std::tm{};  // unrepresentable time: all fields zero
         local.tm_year = -1900;
         local.tm_mon = -1;

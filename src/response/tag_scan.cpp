@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string_view>
 
 namespace dvkc {
 namespace {
@@ -14,7 +15,7 @@ std::size_t visible(std::int32_t limit) noexcept
 
 // First occurrence of `tag` that lies entirely within text[0, room) and before
 // the text's NUL. Without a limit, strstr: a hit costs the distance to it.
-// With one, the text is taken in growing windows (strnlen, then memmem over
+// With one, the text is taken in growing windows (strnlen, then a search over
 // the window plus the tail of the previous one), so a hit costs about the
 // distance to it, a miss at most the room, and nothing past the room or the
 // NUL is ever read.
@@ -36,8 +37,10 @@ const char *find_within(const char *text, std::size_t room, const char *tag) noe
         const std::size_t from = scanned >= tag_len - 1 ? scanned - (tag_len - 1) : 0;
         scanned += got;
         if (scanned - from >= tag_len) {
-            if (const void *hit = memmem(text + from, scanned - from, tag, tag_len)) {
-                return static_cast<const char *>(hit);
+            const std::string_view seen(text + from, scanned - from);
+            const std::size_t hit = seen.find(std::string_view(tag, tag_len));
+            if (hit != std::string_view::npos) {
+                return text + from + hit;
             }
         }
         if (got < want) {

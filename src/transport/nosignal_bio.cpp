@@ -1,27 +1,20 @@
 #include "transport/nosignal_bio.h"
 
-#include <sys/socket.h>
-#include <sys/types.h>
-
-#include <cerrno>
 #include <new>
+
+#include "platform/socket_io.h"
 
 namespace dvkc::transport {
 namespace {
 
 struct SocketState {
-    int fd = -1;
+    platform::SocketHandle socket = platform::kNoSocket;
     bool at_eof = false;  // the peer has closed its side
 };
 
 SocketState *state_of(BIO *bio) noexcept
 {
     return static_cast<SocketState *>(BIO_get_data(bio));
-}
-
-bool should_retry(int error) noexcept
-{
-    return error == EAGAIN || error == EWOULDBLOCK;
 }
 
 int write_bytes(BIO *bio, const char *data, int size)
@@ -31,14 +24,11 @@ int write_bytes(BIO *bio, const char *data, int size)
     if (state == nullptr || size < 0) {
         return -1;
     }
-    ssize_t sent;
-    do {
-        sent = ::send(state->fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0 && should_retry(errno)) {
+    const int sent = platform::send_some(state->socket, data, size);
+    if (sent < 0 && platform::last_socket_error_is_retry()) {
         BIO_set_retry_write(bio);
     }
-    return static_cast<int>(sent);
+    return sent;
 }
 
 int read_bytes(BIO *bio, char *data, int size)
@@ -48,16 +38,13 @@ int read_bytes(BIO *bio, char *data, int size)
     if (state == nullptr || size < 0) {
         return -1;
     }
-    ssize_t received;
-    do {
-        received = ::recv(state->fd, data, static_cast<size_t>(size), 0);
-    } while (received < 0 && errno == EINTR);
+    const int received = platform::receive_some(state->socket, data, size);
     if (received == 0) {
         state->at_eof = true;
-    } else if (received < 0 && should_retry(errno)) {
+    } else if (received < 0 && platform::last_socket_error_is_retry()) {
         BIO_set_retry_read(bio);
     }
-    return static_cast<int>(received);
+    return received;
 }
 
 long control(BIO *bio, int command, long, void *argument)
@@ -68,10 +55,11 @@ long control(BIO *bio, int command, long, void *argument)
         if (state == nullptr) {
             return -1;
         }
+        // OpenSSL's own socket BIO narrows a Windows SOCKET to int the same way.
         if (argument != nullptr) {
-            *static_cast<int *>(argument) = state->fd;
+            *static_cast<int *>(argument) = static_cast<int>(state->socket);
         }
-        return state->fd;
+        return static_cast<long>(state->socket);
     case BIO_CTRL_EOF:
         return state != nullptr && state->at_eof ? 1 : 0;
     case BIO_CTRL_FLUSH:
@@ -140,17 +128,17 @@ const BIO_METHOD *nosignal_method() noexcept
 
 }  // namespace
 
-BIO *new_nosignal_socket_bio(int fd) noexcept
+BIO *new_nosignal_socket_bio(platform::SocketHandle socket) noexcept
 {
     const BIO_METHOD *method = nosignal_method();
-    if (method == nullptr || fd < 0) {
+    if (method == nullptr || socket == platform::kNoSocket) {
         return nullptr;
     }
     BIO *bio = BIO_new(method);
     if (bio == nullptr) {
         return nullptr;
     }
-    state_of(bio)->fd = fd;
+    state_of(bio)->socket = socket;
     BIO_set_init(bio, 1);
     return bio;
 }

@@ -1,6 +1,7 @@
 // Where the exchange connects for a given host text. Only "localhost" is
 // ever looked up by name here: nothing may leave the machine.
 #include "platform/host_lookup.h"
+#include "platform/name_lookup.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -108,7 +108,7 @@ std::string header(const QueryContext &ctx, const std::string &count)
 
 class RequestDocument : public ::testing::Test {
 protected:
-    dvkc::test::TempDir dir;
+    dvkc::sample::TempDir dir;
     std::string identity = dir.write_file("id", "abc");
 };
 

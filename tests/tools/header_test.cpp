@@ -103,7 +103,7 @@ TEST(Query, ContextFollowsTheTableThroughCopiesAndMoves)
 
 class OfflineQuery : public testing::Test {
 protected:
-    dvkc::test::TempDir dir;
+    dvkc::sample::TempDir dir;
     std::string identity = dir.write_file("identity", "client");
 };
 

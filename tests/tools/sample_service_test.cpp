@@ -19,6 +19,8 @@
 namespace dvkc::tool {
 namespace {
 
+using namespace dvkc::sample;
+
 std::string http_post(const std::string &body)
 {
     return "POST http://127.0.0.1/dvk HTTP/1.0\r\nContent-type: application/x-www-form-urlencoded\r\n"
@@ -82,8 +84,8 @@ TEST(AnswerRequest, MalformedRequestsGet400)
 
 class SampleServiceOverTls : public testing::Test {
 protected:
-    dvkc::test::TempDir dir;
-    dvkc::test::ThrowawayPki pki = dvkc::test::make_throwaway_pki(dir.path());
+    dvkc::sample::TempDir dir;
+    dvkc::sample::ThrowawayPki pki = dvkc::sample::make_throwaway_pki(dir.path());
     std::string identity = dir.write_file("identity", "id");
 };
 

@@ -74,7 +74,7 @@ TEST(SignCommand, Failures)
 
 TEST(SignatureFile, ReadOnceWithoutItsLineEnd)
 {
-    const dvkc::test::TempDir dir;
+    const dvkc::sample::TempDir dir;
     const std::string path = dir.write_file("sig.txt", "c2lnbmF0dXJl\r\n");
     const SignatureSource signer = SignatureSource::from_file(path);
     std::filesystem::remove(path);

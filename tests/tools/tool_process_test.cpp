@@ -20,6 +20,8 @@
 namespace dvkc::tool {
 namespace {
 
+using namespace dvkc::sample;
+
 using dvkc::Call;
 using test::run_tool;
 
@@ -42,8 +44,8 @@ class ToolQuery : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new dvkc::test::TempDir();
-        pki_ = new dvkc::test::ThrowawayPki(dvkc::test::make_throwaway_pki(dir_->path()));
+        dir_ = new dvkc::sample::TempDir();
+        pki_ = new dvkc::sample::ThrowawayPki(dvkc::sample::make_throwaway_pki(dir_->path()));
     }
     static void TearDownTestSuite()
     {
@@ -53,7 +55,7 @@ protected:
 
     void SetUp() override { identity = dir_->write_file("identity.bin", "the client"); }
 
-    void start_service(std::map<std::string, std::int32_t> codes = {}, std::optional<std::int32_t> error = {})
+    void start_service(CodeTable codes = {}, std::optional<std::int32_t> error = {})
     {
         SampleServiceOptions options;
         options.identity = pki_->leaf_intermediate;
@@ -80,14 +82,14 @@ protected:
         return dir_->write_file(name, content);
     }
 
-    static dvkc::test::TempDir *dir_;
-    static dvkc::test::ThrowawayPki *pki_;
+    static dvkc::sample::TempDir *dir_;
+    static dvkc::sample::ThrowawayPki *pki_;
     std::string identity;
     std::optional<SampleService> service;
 };
 
-dvkc::test::TempDir *ToolQuery::dir_ = nullptr;
-dvkc::test::ThrowawayPki *ToolQuery::pki_ = nullptr;
+dvkc::sample::TempDir *ToolQuery::dir_ = nullptr;
+dvkc::sample::ThrowawayPki *ToolQuery::pki_ = nullptr;
 
 TEST_F(ToolQuery, TableOfCodes)
 {
@@ -231,9 +233,9 @@ TEST_F(ToolQuery, UntrustedServiceAndNoListener)
 
 TEST_F(ToolQuery, VerboseShowsTheAnswerItCouldNotUse)
 {
-    dvkc::test::ServiceOptions options;
+    dvkc::sample::ServiceOptions options;
     options.identity = pki_->leaf_intermediate;
-    dvkc::test::TlsService odd(options, dvkc::test::fixed_answer("HTTP/1.0 503 Busy\r\n\r\n<busy/>"));
+    dvkc::sample::TlsService odd(options, dvkc::sample::fixed_answer("HTTP/1.0 503 Busy\r\n\r\n<busy/>"));
     odd.start();
     std::vector<std::string> args = query_args(write("r.csv", "A,1\n"), {"--signature", "s"});
     args[4] = std::to_string(odd.port());
@@ -250,9 +252,9 @@ TEST_F(ToolQuery, VerboseShowsTheAnswerItCouldNotUse)
 
 TEST_F(ToolQuery, RejectedInputSendsNothing)
 {
-    dvkc::test::ServiceOptions options;
+    dvkc::sample::ServiceOptions options;
     options.identity = pki_->leaf_intermediate;
-    dvkc::test::TlsService counter(options, dvkc::test::fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
+    dvkc::sample::TlsService counter(options, dvkc::sample::fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
     counter.start();
     std::vector<std::string> args =
         query_args(write("bad.csv", "SN,SSID\nok,1\n" + std::string(17, 'x') + ",1\nok2,\"a,b\"\n"), {"--signature", "s"});

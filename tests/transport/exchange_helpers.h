@@ -21,6 +21,9 @@
 
 namespace dvkc::test {
 
+// The sample service's building blocks, by their plain names in these tests.
+using namespace dvkc::sample;
+
 // Made on first use and removed when the program ends.
 inline const ThrowawayPki &shared_pki()
 {

@@ -130,8 +130,8 @@ TEST(EchoAnswer, EchoesTheQueryWithCodesFromTheSerials)
 {
     const auto request = parse_dvk_request(kQuery);
     ASSERT_TRUE(request);
-    EXPECT_EQ(code_for_serial("A1"), 114);
-    EXPECT_EQ(echo_answer_body(*request),
+    EXPECT_EQ(default_code("A1"), 114);
+    EXPECT_EQ(answer_body(*request),
               "<DVKResponse><ClientID>C1</ClientID><Nonce>N1</Nonce><ReqTime>20240102030405</ReqTime>"
               "<TotalCount>2</TotalCount><Rec><ID>0</ID><SN>A1</SN><SSID4>abcd</SSID4><Code>114</Code></Rec>"
               "<Rec><ID>1</ID><SN>B</SN><SSID4>xy</SSID4><Code>66</Code></Rec></DVKResponse>");

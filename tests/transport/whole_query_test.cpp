@@ -79,9 +79,9 @@ TEST(WholeQuery, BuildWrapPostParseAgainstTheEchoService)
     const Buffer answer(answer_text);
     ASSERT_EQ(iParse_DVKResponsePKT(&context, answer_length, answer.get()), 0);
     EXPECT_EQ(context.ErrID, 0);
-    EXPECT_EQ(records[0].Code, code_for_serial("SN-0001"));
+    EXPECT_EQ(records[0].Code, default_code("SN-0001"));
     EXPECT_EQ(records[1].Code, 114);  // 'A' + '1'
-    EXPECT_EQ(records[2].Code, code_for_serial("0123456789ABCDEF"));
+    EXPECT_EQ(records[2].Code, default_code("0123456789ABCDEF"));
 
     // The service saw the query as built: our ClientID, nonce and signature.
     service->stop();

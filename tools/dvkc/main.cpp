@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codes.h"
+#include "demo.h"
 #include "exit_status.h"
 #include "query.h"
 #include "serve.h"

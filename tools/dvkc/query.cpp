@@ -26,6 +26,16 @@ SignatureSource make_signer(const QueryOptions &options)
     return SignatureSource::from_text(options.signature);
 }
 
+// The library's query for one batch of the records.
+dvkc::Query batch_query(const std::vector<InputRecord> &records, BatchRange range)
+{
+    dvkc::Query query;
+    for (std::size_t i = range.first; i < range.first + range.count; ++i) {
+        query.add(records.at(i).sn, records.at(i).ssid);
+    }
+    return query;
+}
+
 std::int32_t batch_seed(std::int32_t seed, std::size_t batch)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed) + static_cast<std::uint32_t>(batch));
@@ -69,10 +79,7 @@ int dry_run(const QueryOptions &options, const SignatureSource &signer, const st
 {
     for (std::size_t b = 0; b < batches.size(); ++b) {
         const BatchRange range = batches[b];
-        dvkc::Query query;
-        for (std::size_t i = range.first; i < range.first + range.count; ++i) {
-            query.add(records[i].sn, records[i].ssid);
-        }
+        dvkc::Query query = batch_query(records, range);
         try {
             const dvkc::Buffer document = query.build(batch_seed(options.seed, b), options.identity_file);
             const std::string signature = signer.sign(document.view());
@@ -107,10 +114,7 @@ BatchOutcome run_batch(const QueryOptions &options, const SignatureSource &signe
 {
     BatchOutcome outcome;
     outcome.range = range;
-    dvkc::Query query;
-    for (std::size_t i = range.first; i < range.first + range.count; ++i) {
-        query.add(records.at(i).sn, records.at(i).ssid);
-    }
+    dvkc::Query query = batch_query(records, range);
     dvkc::Buffer answer;
     try {
         const dvkc::Buffer document = query.build(seed, options.identity_file);

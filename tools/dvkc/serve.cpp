@@ -13,10 +13,8 @@
 #include "csv.h"
 #include "dvkc.hpp"
 #include "exit_status.h"
-#include "output.h"
-#include "query.h"
 #include "sample_service.h"
-#include "scratch_dir.h"
+#include "temp_dir.h"
 #include "throwaway_pki.h"
 
 namespace dvkc::tool {
@@ -85,7 +83,7 @@ bool parse_listen(const std::string &text, std::string &address, std::uint16_t &
 
 int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
 {
-    SampleServiceOptions service;
+    dvkc::sample::SampleServiceOptions service;
     if (!parse_listen(options.listen, service.address, service.port)) {
         err << "dvkc: --listen wants a dotted IPv4 address and a port, e.g. 127.0.0.1:8443\n";
         return exit_usage;
@@ -119,7 +117,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
     service.log = [&out](std::string_view line) { out << line << std::endl; };
 
     StopSignals signals;
-    std::optional<ScratchDir> scratch;
+    std::optional<dvkc::sample::TempDir> scratch;
     std::string trust_file;
     try {
         if (!options.cert.empty()) {
@@ -143,7 +141,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
                 dir = options.pki_dir;
                 std::filesystem::create_directories(dir);
             }
-            const dvkc::test::ThrowawayPki pki = dvkc::test::make_throwaway_pki(dir);
+            const dvkc::sample::ThrowawayPki pki = dvkc::sample::make_throwaway_pki(dir);
             service.identity = pki.leaf_intermediate;
             trust_file = pki.trust_root_intermediate;
         }
@@ -152,7 +150,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
         return exit_internal;
     }
 
-    std::optional<SampleService> running;
+    std::optional<dvkc::sample::SampleService> running;
     try {
         running.emplace(service);
         running->start();
@@ -175,49 +173,6 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
     running->stop();
     out << "dvkc serve: stopped by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << std::endl;
     return exit_ok;
-}
-
-int run_demo(std::ostream &out, std::ostream &err)
-{
-    try {
-        const ScratchDir dir("dvkc-demo-");
-        const dvkc::test::ThrowawayPki pki = dvkc::test::make_throwaway_pki(dir.path());
-        const std::filesystem::path identity = dir.path() / "identity.bin";
-        {
-            std::ofstream file(identity, std::ios::binary);
-            file << "demo client identity: any file will do; its SHA-1 is the ClientID\n";
-        }
-
-        SampleServiceOptions service_options;
-        service_options.identity = pki.leaf_intermediate;
-        SampleService service(service_options);
-        service.start();
-
-        QueryOptions query;
-        query.endpoint = {"127.0.0.1", service.port(), "/dvk", pki.trust_root_intermediate};
-        query.identity_file = identity.string();
-        QueryReport report;
-        report.records = {{"SN-0001", "A123", 1}, {"SN-0002", "B456", 2}, {"DEV42-7781", "WIFI-HOME", 3},
-                          {"0000000000000001", "0123456789", 4}, {"X", "Z", 5}};
-        const SignatureSource signer = SignatureSource::from_text("placeholder-signature");
-        out << "dvkc demo: a throwaway PKI and identity file in " << dir.path().string() << "\n"
-            << "dvkc demo: the sample service listens on https://127.0.0.1:" << service.port() << "/dvk\n"
-            << "dvkc demo: querying " << report.records.size() << " records with a placeholder signature\n\n";
-        report.batches.push_back(run_batch(query, signer, report.records, {0, report.records.size()}, 42));
-        service.stop();
-
-        write_table(out, report);
-        write_failures(err, report, true);
-        if (!report.batches.front().answered()) {
-            return exit_internal;
-        }
-        out << "\n(the sample service's codes: the sum of each SN's bytes modulo 1000)\n"
-            << "dvkc demo: done; temporary files removed\n";
-        return exit_ok;
-    } catch (const std::exception &e) {
-        err << "dvkc demo: " << e.what() << "\n";
-        return exit_internal;
-    }
 }
 
 }  // namespace dvkc::tool

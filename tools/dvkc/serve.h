@@ -1,4 +1,4 @@
-// `dvkc serve` and `dvkc demo`.
+// `dvkc serve`.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +24,5 @@ bool parse_listen(const std::string &text, std::string &address, std::uint16_t &
 // listens and where the clients' trust file is on `out`, then one log line
 // per request.
 int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err);
-
-// The demo: a throwaway PKI and identity file, the sample service on an
-// ephemeral loopback port, one query of a few records, the table. Returns 0
-// when the query was answered.
-int run_demo(std::ostream &out, std::ostream &err);
 
 }  // namespace dvkc::tool

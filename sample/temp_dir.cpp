@@ -1,17 +1,18 @@
 #include "temp_dir.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
-TempDir::TempDir()
+TempDir::TempDir(std::string_view prefix)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dvkc-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "cannot create a temporary directory");
     }
     path_ = pattern;
 }
@@ -33,4 +34,4 @@ std::string TempDir::write_file(std::string_view name, std::string_view content)
     return file.string();
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

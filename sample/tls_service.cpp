@@ -25,7 +25,7 @@
 
 #include "http_framing.h"
 
-namespace dvkc::test {
+namespace dvkc::sample {
 namespace {
 
 struct SslCtxDeleter {
@@ -469,4 +469,4 @@ Handler fixed_answer(std::string bytes)
     return [bytes = std::move(bytes)](const ServiceRequest &) { return bytes; };
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
 struct DvkRequestRecord {
     std::string id;
@@ -38,4 +38,4 @@ std::optional<std::string_view> request_form_field(std::string_view raw_http);
 // `why` is given, stores a short reason there (for a log line).
 std::optional<DvkRequest> parse_dvk_request(std::string_view raw_http, std::string *why = nullptr);
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

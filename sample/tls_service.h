@@ -29,7 +29,7 @@
 
 #include "tls_identity.h"
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
 // One request as the service received it.
 struct ServiceRequest {
@@ -98,4 +98,4 @@ private:
 // A handler that sends `bytes` whatever the request.
 Handler fixed_answer(std::string bytes);
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace dvkc::test {
+namespace dvkc::sample {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
@@ -111,4 +111,4 @@ std::string http_answer(int status, std::string_view reason, std::string_view bo
     return answer;
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
 void KeyDeleter::operator()(EVP_PKEY *key) const noexcept
 {
@@ -279,4 +279,4 @@ ThrowawayPki make_throwaway_pki(const std::filesystem::path &dir)
     return pki;
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

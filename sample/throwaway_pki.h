@@ -13,7 +13,7 @@
 
 #include "tls_identity.h"
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
 struct KeyDeleter {
     void operator()(EVP_PKEY *key) const noexcept;
@@ -84,4 +84,4 @@ struct ThrowawayPki {
 // (which must exist). Certificates are valid from an hour ago for two days.
 ThrowawayPki make_throwaway_pki(const std::filesystem::path &dir);
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

@@ -4,43 +4,28 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "answer.h"
 #include "tls_identity.h"
 
-namespace dvkc::test {
-class TlsService;
-}  // namespace dvkc::test
+namespace dvkc::sample {
 
-namespace dvkc::tool {
+class TlsService;
 
 struct SampleServiceOptions {
-    dvkc::test::TlsIdentity identity;        // chain (leaf first) and key
+    TlsIdentity identity;                    // chain (leaf first) and key
     std::string address = "127.0.0.1";
     std::uint16_t port = 0;                  // 0: an ephemeral port
-    std::map<std::string, std::int32_t> codes;  // SN -> Code; others by default_code()
+    CodeTable codes;                         // SN -> Code; others by default_code()
     std::optional<std::int32_t> error;       // answer every query with this ErrID
     // One line per request (and per connection that failed before one);
     // called from the service's threads, one call at a time.
     std::function<void(std::string_view line)> log;
 };
-
-// The code of a record whose SN is not in the codes file: the sum of the SN's
-// byte values modulo 1000 ("A1" gives 65 + 49 = 114).
-std::int32_t default_code(std::string_view sn);
-
-// What the sample service sends back for one raw HTTP request, and the
-// log-line summary: "records=3 result=200 answered", "result=400 ...".
-struct SampleAnswer {
-    std::string http;
-    std::string summary;
-};
-SampleAnswer answer_request(std::string_view raw_http, const std::map<std::string, std::int32_t> &codes,
-                            std::optional<std::int32_t> error);
 
 class SampleService {
 public:
@@ -62,4 +47,4 @@ private:
 // "2026-12-08T16:28:42.123Z"
 std::string utc_timestamp();
 
-}  // namespace dvkc::tool
+}  // namespace dvkc::sample

@@ -2,7 +2,7 @@
 
 #include "http_framing.h"
 
-namespace dvkc::test {
+namespace dvkc::sample {
 namespace {
 
 constexpr std::string_view kFormField = "DVKRequestXMLData=";
@@ -96,4 +96,4 @@ std::optional<DvkRequest> parse_dvk_request(std::string_view raw_http, std::stri
     return request;
 }
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

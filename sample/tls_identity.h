@@ -3,11 +3,11 @@
 
 #include <string>
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
 struct TlsIdentity {
     std::string chain_file{};  // PEM: the leaf first, then every issuer to present
     std::string key_file{};    // PEM: the leaf's private key
 };
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

@@ -1,4 +1,4 @@
-// Just enough HTTP/1.0 framing for a test service: where a request's headers
+// Just enough HTTP/1.0 framing for the sample service: where a request's headers
 // end, how long its body is, and an answer's status line and headers.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace dvkc::test {
+namespace dvkc::sample {
 
 struct HttpRequestParts {
     std::string_view method;   // "POST"
@@ -35,4 +35,4 @@ std::optional<HttpRequestParts> split_request(std::string_view raw);
 // "HTTP/1.0 <status> <reason>" with Content-type text/xml and Content-length.
 std::string http_answer(int status, std::string_view reason, std::string_view body);
 
-}  // namespace dvkc::test
+}  // namespace dvkc::sample

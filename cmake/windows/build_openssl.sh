@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Cross-builds a static OpenSSL 3.0 for Windows x64 with mingw-w64, from
+# Debian's source package (apt verifies it against the signed index).
+#
+#   build_openssl.sh CACHE_DIR
+#
+# The result goes to CACHE_DIR/openssl-<debian version>-<options hash>/ with
+# include/, lib/libssl.a, lib/libcrypto.a, LICENSE.txt and VERSION; the
+# prefix is printed on the last line. An existing build with the same
+# options is reused without touching the network, so the library is built
+# once per build directory.
+set -euo pipefail
+
+cache=$(mkdir -p "$1" && cd "$1" && pwd)
+target=x86_64-w64-mingw32
+
+# What the DLL needs: TLS 1.2 and 1.3 with ECDHE (X25519, P-256, P-384),
+# RSA, ECDSA and RSA-PSS signatures, AES-GCM and ChaCha20-Poly1305, SHA-1
+# (the ClientID) and SHA-2. Everything else that can go, goes; no
+# configuration file is ever loaded.
+options=(
+  mingw64 no-shared no-tests no-legacy no-engine no-module no-dso
+  no-autoload-config no-deprecated no-ui-console
+  no-ssl3 no-dtls no-srp no-psk no-comp no-srtp no-sctp no-ct no-cmp no-cms no-ts
+  no-aria no-bf no-blake2 no-camellia no-cast no-des no-dh no-dsa no-ec2m no-idea
+  no-md4 no-mdc2 no-ocb no-rc2 no-rc4 no-rc5 no-rmd160 no-scrypt no-seed no-siphash
+  no-sm2 no-sm3 no-sm4 no-whirlpool
+  --libdir=lib "--cross-compile-prefix=$target-"
+)
+key=$( { printf '%s\n' "${options[@]}"; "$target-gcc-posix" -dumpversion; } | sha256sum | cut -c1-12)
+
+for done_stamp in "$cache"/openssl-*-"$key"/VERSION; do
+  if [ -f "$done_stamp" ]; then
+    echo "OpenSSL for $target: reusing $(dirname "$done_stamp")" >&2
+    dirname "$done_stamp"
+    exit 0
+  fi
+done
+
+# Fetch the sources with a private source list and private apt state, so
+# that the machine's own package lists stay as they are.
+apt_dir="$cache/apt"
+rm -rf "$apt_dir"
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/src"
+cat >"$apt_dir/sources.list" <<LIST
+deb-src http://deb.debian.org/debian-security bookworm-security main
+deb-src http://deb.debian.org/debian bookworm main
+LIST
+apt_options=(
+  -o "Dir::Etc::SourceList=$apt_dir/sources.list"
+  -o "Dir::Etc::SourceParts=/dev/null"
+  -o "Dir::State::Lists=$apt_dir/lists"
+  -o "Dir::Cache=$apt_dir/cache"
+  -o "APT::Sandbox::User=root"
+  -o "Debug::NoLocking=true"
+)
+echo "OpenSSL for $target: fetching Debian's sources" >&2
+apt-get "${apt_options[@]}" -qq update >&2
+fetched=""
+for suite in bookworm-security bookworm; do
+  if (cd "$apt_dir/src" && apt-get "${apt_options[@]}" -qq --download-only source "openssl/$suite" >&2); then
+    fetched=$suite
+    break
+  fi
+done
+[ -n "$fetched" ] || { echo "OpenSSL sources could not be fetched" >&2; exit 1; }
+dsc=$(ls "$apt_dir"/src/openssl_3.0.*.dsc | sort -V | tail -1)
+version=$(sed -n 's/^Version: //p' "$dsc")
+case "$version" in 3.0.*) ;; *) echo "unexpected OpenSSL version $version" >&2; exit 1 ;; esac
+src="$cache/openssl-src-$version"
+rm -rf "$src"
+dpkg-source --no-check -x "$dsc" "$src" >&2  # apt has checked every file's hash
+
+prefix="$cache/openssl-$version-$key"
+rm -rf "$prefix"
+echo "OpenSSL $version for $target: building (a few minutes, once)" >&2
+(
+  cd "$src"
+  CC=gcc-posix CXX=g++-posix ./Configure "${options[@]}" "--prefix=$prefix" "--openssldir=$prefix/ssl" >&2
+  make -s -j"$(nproc)" build_libs >&2
+  make -s install_dev >&2
+)
+cp "$src/LICENSE.txt" "$prefix/LICENSE.txt"
+printf '%s\n' "${options[@]}" >"$prefix/OPTIONS"
+rm -rf "$src" "$apt_dir"
+echo "$version" >"$prefix/VERSION"
+echo "$prefix"
