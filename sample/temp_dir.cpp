@@ -1,20 +1,16 @@
 #include "temp_dir.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "unique_directory.h"
 
 namespace dvkc::sample {
 
 TempDir::TempDir(std::string_view prefix)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::system_error(errno, std::generic_category(), "cannot create a temporary directory");
-    }
-    path_ = pattern;
+    path_ = make_unique_directory(prefix);
 }
 
 TempDir::~TempDir()

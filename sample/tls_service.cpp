@@ -1,20 +1,11 @@
 #include "tls_service.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
+#include <chrono>
 #include <condition_variable>
-#include <csignal>
-#include <cstring>
 #include <iterator>
 #include <list>
 #include <mutex>
@@ -24,6 +15,7 @@
 #include <thread>
 
 #include "http_framing.h"
+#include "service_socket.h"
 
 namespace dvkc::sample {
 namespace {
@@ -55,7 +47,9 @@ std::string openssl_reason()
     throw std::runtime_error("TLS service: " + what);
 }
 
-// A descriptor closed when its owner goes, also when a constructor throws.
+using net::Socket;
+
+// A socket closed when its owner goes, also when a constructor throws.
 class Descriptor {
 public:
     Descriptor() noexcept = default;
@@ -63,34 +57,17 @@ public:
     Descriptor &operator=(const Descriptor &) = delete;
     ~Descriptor()
     {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (socket_ != net::kNoSocket) {
+            net::close(socket_);
         }
     }
 
-    void adopt(int fd) noexcept { fd_ = fd; }
-    int get() const noexcept { return fd_; }
+    void adopt(Socket socket) noexcept { socket_ = socket; }
+    Socket get() const noexcept { return socket_; }
 
 private:
-    int fd_ = -1;
+    Socket socket_ = net::kNoSocket;
 };
-
-// A client that hangs up while we write must not signal the process: the
-// signal stays blocked (and is dropped) in the service's threads.
-void block_sigpipe_in_this_thread() noexcept
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-std::string address_text(const sockaddr_in &address)
-{
-    char text[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
 
 SslCtxPtr make_context(const ServiceOptions &options)
 {
@@ -130,8 +107,7 @@ struct TlsService::State {
     Handler handler;
     SslCtxPtr context;
     Descriptor listener;
-    Descriptor wake_read;  // written once by stop() to end the accept loop
-    Descriptor wake_write;
+    net::Waker waker;  // woken once by stop() to end the accept loop
     std::uint16_t port = 0;
     std::thread acceptor;
 
@@ -139,7 +115,7 @@ struct TlsService::State {
     std::condition_variable changed;
     bool started = false;
     bool stopping = false;
-    std::set<int> open_connections;  // shut down by stop() to end blocked reads and writes
+    std::set<Socket> open_connections;  // shut down by stop() to end blocked reads and writes
     std::list<Worker> workers;
     std::size_t busy = 0;
     std::vector<std::string> requests;
@@ -155,37 +131,15 @@ struct TlsService::State {
             fail("no handler");
         }
         context = make_context(options);
-        listen_on(options.bind_address, options.port);
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
-            fail(std::string("pipe: ") + std::strerror(errno));
+        try {
+            listener.adopt(net::listen_ipv4(options.bind_address, options.port, port));
+        } catch (const std::runtime_error &error) {
+            fail(error.what());
         }
-        wake_read.adopt(ends[0]);
-        wake_write.adopt(ends[1]);
     }
     State(const State &) = delete;
     State &operator=(const State &) = delete;
     ~State() = default;
-
-    void listen_on(const std::string &address, std::uint16_t wanted_port)
-    {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(wanted_port);
-        if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
-            fail("not an IPv4 address: " + address);
-        }
-        listener.adopt(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const int fd = listener.get();
-        const int yes = 1;
-        socklen_t size = sizeof local;
-        if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-            ::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 || ::listen(fd, 64) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
-            fail("listening on " + address + ": " + std::strerror(errno));
-        }
-        port = ntohs(local.sin_port);
-    }
 
     void report(const std::string &what) const
     {
@@ -207,36 +161,28 @@ struct TlsService::State {
         }
     }
 
-    // Waits for the next connection; -1 once the service stops.
-    int next_connection(std::string &peer)
+    // Waits for the next connection; kNoSocket once the service stops.
+    Socket next_connection(std::string &peer)
     {
         for (;;) {
-            pollfd watched[2] = {{listener.get(), POLLIN, 0}, {wake_read.get(), POLLIN, 0}};
-            const int ready = ::poll(watched, 2, -1);
-            if (ready < 0 && errno == EINTR) {
-                continue;
+            if (net::wait_for_connection(listener.get(), waker) != net::Ready::connection) {
+                return net::kNoSocket;
             }
-            if (ready < 0 || watched[1].revents != 0) {
-                return -1;
-            }
-            sockaddr_in from{};
-            socklen_t size = sizeof from;
-            const int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr *>(&from), &size, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                peer = address_text(from);
+            bool exhausted = false;
+            const Socket fd = net::accept_connection(listener.get(), peer, exhausted);
+            if (fd != net::kNoSocket) {
                 return fd;
             }
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                report(std::string("accept: ") + std::strerror(errno));
-                pollfd wake{wake_read.get(), POLLIN, 0};
-                ::poll(&wake, 1, 10);  // let descriptors come free
+            if (exhausted) {
+                report("accept: " + net::last_error());
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));  // let descriptors come free
             }
         }
     }
 
     void accept_loop()
     {
-        block_sigpipe_in_this_thread();
+        net::block_sigpipe_in_this_thread();
         for (;;) {
             {
                 std::unique_lock lock(mutex);
@@ -249,15 +195,16 @@ struct TlsService::State {
                 }
             }
             std::string peer;
-            const int fd = next_connection(peer);
-            if (fd < 0) {
+            const Socket fd = next_connection(peer);
+            if (fd == net::kNoSocket) {
                 return;
             }
             accepted.fetch_add(1);
+            tune_connection(fd);
             {
                 const std::lock_guard lock(mutex);
                 if (stopping) {
-                    ::close(fd);
+                    net::close(fd);
                     return;
                 }
                 open_connections.insert(fd);
@@ -282,10 +229,17 @@ struct TlsService::State {
                 --busy;
                 workers.erase(self);
                 open_connections.erase(fd);
-                ::close(fd);
+                net::close(fd);
                 report(std::string("no thread for a connection: ") + error.what());
             }
         }
+    }
+
+    // The answer leaves at once (no wait for the acknowledgement of the
+    // previous segment), and an idle client is dropped after the limit.
+    void tune_connection(Socket fd) const
+    {
+        net::tune_connection(fd, options.no_delay, options.idle_timeout_ms);
     }
 
     std::string read_request(SSL *connection) const
@@ -319,19 +273,14 @@ struct TlsService::State {
 
     // Reads and drops whatever the client still sends until it hangs up, so
     // that closing never resets a connection whose answer is still in flight.
-    static void drain(int fd)
+    static void drain(Socket fd)
     {
         char sink[4096];
-        for (;;) {
-            const ssize_t count = ::recv(fd, sink, sizeof sink, 0);
-            if (count > 0 || (count < 0 && errno == EINTR)) {
-                continue;
-            }
-            return;
+        while (net::receive(fd, sink, sizeof sink) > 0) {
         }
     }
 
-    void serve(int fd, const std::string &peer)
+    void serve(Socket fd, const std::string &peer)
     {
         ERR_clear_error();
         exchange(fd, peer);
@@ -340,13 +289,13 @@ struct TlsService::State {
             const std::lock_guard lock(mutex);
             open_connections.erase(fd);
         }
-        ::close(fd);
+        net::close(fd);
     }
 
-    void exchange(int fd, const std::string &peer)
+    void exchange(Socket fd, const std::string &peer)
     {
         const SslPtr connection(SSL_new(context.get()));
-        if (!connection || SSL_set_fd(connection.get(), fd) != 1) {
+        if (!connection || SSL_set_fd(connection.get(), net::as_openssl_fd(fd)) != 1) {
             report(peer + ": no TLS connection: " + openssl_reason());
             return;
         }
@@ -385,7 +334,7 @@ struct TlsService::State {
         if (options.send_close_notify) {
             SSL_shutdown(connection.get());
         }
-        ::shutdown(fd, SHUT_WR);
+        net::shutdown_sending(fd);
         drain(fd);
     }
 };
@@ -417,11 +366,10 @@ void TlsService::stop()
         const std::lock_guard lock(state.mutex);
         if (!state.stopping) {
             state.stopping = true;
-            for (const int fd : state.open_connections) {
-                ::shutdown(fd, SHUT_RDWR);
+            for (const Socket fd : state.open_connections) {
+                net::shutdown_both(fd);
             }
-            const char wake = 'x';
-            [[maybe_unused]] const ssize_t ignored = ::write(state.wake_write.get(), &wake, 1);
+            state.waker.wake();
         }
     }
     state.changed.notify_all();

@@ -58,6 +58,7 @@ echo "OpenSSL for $target: fetching Debian's sources" >&2
 apt-get "${apt_options[@]}" -qq update >&2
 fetched=""
 for suite in bookworm-security bookworm; do
+  rm -f "$apt_dir"/src/*
   if (cd "$apt_dir/src" && apt-get "${apt_options[@]}" -qq --download-only source "openssl/$suite" >&2); then
     fetched=$suite
     break
@@ -67,8 +68,7 @@ done
 dsc=$(ls "$apt_dir"/src/openssl_3.0.*.dsc | sort -V | tail -1)
 version=$(sed -n 's/^Version: //p' "$dsc")
 case "$version" in 3.0.*) ;; *) echo "unexpected OpenSSL version $version" >&2; exit 1 ;; esac
-src="$cache/openssl-src-$version"
-rm -rf "$src"
+src="$apt_dir/openssl-$version"
 dpkg-source --no-check -x "$dsc" "$src" >&2  # apt has checked every file's hash
 
 prefix="$cache/openssl-$version-$key"
@@ -82,6 +82,6 @@ echo "OpenSSL $version for $target: building (a few minutes, once)" >&2
 )
 cp "$src/LICENSE.txt" "$prefix/LICENSE.txt"
 printf '%s\n' "${options[@]}" >"$prefix/OPTIONS"
-rm -rf "$src" "$apt_dir"
+rm -rf "$apt_dir"
 echo "$version" >"$prefix/VERSION"
 echo "$prefix"

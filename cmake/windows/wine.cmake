@@ -15,3 +15,8 @@ if(NOT EXISTS ${DVKC_WINEPREFIX}/system.reg)
     message(FATAL_ERROR "wineboot could not create ${DVKC_WINEPREFIX}")
   endif()
 endif()
+
+# Every program built here (tests, their discovery, the example host) runs
+# through the wrapper.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run CACHE STRING
+    "Runs a Windows program built here" FORCE)

@@ -3,11 +3,13 @@
 #include "platform/host_lookup.h"
 #include "platform/name_lookup.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ostream>
 #include <string>
+
+#include "platform/sockets_layer.h"
 
 namespace dvkc::platform {
 namespace {
@@ -22,19 +24,36 @@ void PrintTo(const HostCase &c, std::ostream *out)
     *out << '"' << c.host << '"';
 }
 
+// The address (network byte order) as dotted text.
 std::string dotted(std::uint32_t address)
 {
-    char text[INET_ADDRSTRLEN];
-    in_addr raw{};
-    raw.s_addr = address;
-    return inet_ntop(AF_INET, &raw, text, sizeof text);
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address, sizeof bytes);
+    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
+           std::to_string(bytes[3]);
 }
+
+// Lookups need the sockets layer started where there is one (Windows).
+class SocketsLayer {
+public:
+    SocketsLayer()
+    {
+        std::uint16_t granted = 0;
+        if (start_sockets_layer(kSocketsLayerVersion, granted) == 0) {
+            session_.started();
+        }
+    }
+
+private:
+    SocketsLayerSession session_;
+};
 
 class NonLetterHosts : public testing::TestWithParam<HostCase> {};
 
 // Not starting with a letter: converted as dotted text and used unchecked.
 TEST_P(NonLetterHosts, AreConvertedNotLookedUp)
 {
+    const SocketsLayer layer;
     std::uint32_t address = 0;
     ASSERT_TRUE(find_ipv4_address(GetParam().host, address));
     EXPECT_EQ(dotted(address), GetParam().expected);
@@ -54,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Platform, NonLetterHosts,
 
 TEST(LetterHosts, LocalhostIsLookedUpByName)
 {
+    const SocketsLayer layer;
     std::uint32_t address = 0;
     ASSERT_TRUE(find_ipv4_address("localhost", address));
     EXPECT_EQ(dotted(address).rfind("127.", 0), 0U);

@@ -2,13 +2,12 @@
 // inaccessible page, so that any read past the text's NUL faults at once.
 #pragma once
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
+
+#include "test_platform.h"
 
 namespace dvkc::test {
 
@@ -18,19 +17,11 @@ public:
     // With `with_nul` false, the text's last character is the last byte.
     explicit PageEndText(std::string_view text, bool with_nul = true)
     {
-        const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t page = page_size();
         const std::size_t need = text.size() + (with_nul ? 1 : 0);
         total_ = ((need + page - 1) / page + 1) * page;
-        void *map = mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (map == MAP_FAILED) {
-            throw std::runtime_error("mmap failed");
-        }
-        base_ = static_cast<char *>(map);
+        base_ = map_pages_with_guard(total_);
         char *guard = base_ + total_ - page;
-        if (mprotect(guard, page, PROT_NONE) != 0) {
-            munmap(base_, total_);
-            throw std::runtime_error("mprotect failed");
-        }
         data_ = guard - need;
         std::memcpy(data_, text.data(), text.size());
         if (with_nul) {
@@ -39,7 +30,7 @@ public:
     }
     PageEndText(const PageEndText &) = delete;
     PageEndText &operator=(const PageEndText &) = delete;
-    ~PageEndText() { munmap(base_, total_); }
+    ~PageEndText() { unmap_pages(base_, total_); }
 
     char *data() noexcept { return data_; }
 

@@ -73,7 +73,7 @@ std::string whole_query(std::int32_t port, const std::string &identity, int thre
         return "parse gave " + std::to_string(parsed);
     }
     for (const QueryRecord &record : records) {
-        if (record.Code != code_for_serial(record.SN)) {
+        if (record.Code != sample::default_code(record.SN)) {
             return std::string("wrong code for ") + record.SN;
         }
     }

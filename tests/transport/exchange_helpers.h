@@ -3,10 +3,6 @@
 // whether they were written.
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,6 +11,7 @@
 #include <string_view>
 
 #include "dvkc.h"
+#include "service_socket.h"
 #include "temp_dir.h"
 #include "throwaway_pki.h"
 #include "tls_service.h"
@@ -107,25 +104,18 @@ class RefusingPort {
 public:
     RefusingPort()
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof local;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
-            throw std::runtime_error("cannot bind a port on 127.0.0.1");
-        }
-        port_ = ntohs(local.sin_port);
+        std::uint16_t bound = 0;
+        socket_ = net::bind_without_listening("127.0.0.1", bound);
+        port_ = bound;
     }
     RefusingPort(const RefusingPort &) = delete;
     RefusingPort &operator=(const RefusingPort &) = delete;
-    ~RefusingPort() { ::close(fd_); }
+    ~RefusingPort() { net::close(socket_); }
 
     std::int32_t port() const { return port_; }
 
 private:
-    int fd_ = -1;
+    net::Socket socket_ = net::kNoSocket;
     std::int32_t port_ = 0;
 };
 

@@ -1,0 +1,17 @@
+# GoogleTest for the Windows tests, built here with the cross compiler from
+# Debian's sources (googletest package), without our warning flags.
+set(DVKC_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources")
+if(NOT EXISTS ${DVKC_GOOGLETEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest's sources are missing: install the googletest package")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+get_directory_property(dvkc_saved_options COMPILE_OPTIONS)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+add_subdirectory(${DVKC_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${dvkc_saved_options}")
+foreach(name gtest gtest_main gmock gmock_main)
+  if(NOT TARGET GTest::${name})
+    add_library(GTest::${name} ALIAS ${name})
+  endif()
+endforeach()
