@@ -200,8 +200,9 @@ inline Buffer exchange(const Endpoint &endpoint, std::string_view body)
     return Buffer(out, length);
 }
 
-/* One query: a QueryContext and the record table it points to. */
-class Query {
+/* One query: a QueryContext and the record table it points to. Its by-value
+ * operator= is both the copy and the move assignment. */
+class Query {  // NOLINT(cppcoreguidelines-special-member-functions)
 public:
     static constexpr std::size_t max_sn = DVKC_SN_MAX;
     static constexpr std::size_t max_ssid = DVKC_SSID_MAX;

@@ -31,7 +31,7 @@ private:
     };
     // OpenSSL keeps at most 16 entries per thread; a few spare slots cost nothing.
     static constexpr std::size_t kCapacity = 32;
-    Entry entries_[kCapacity];
+    Entry entries_[kCapacity]{};
     std::size_t count_ = 0;
 };
 

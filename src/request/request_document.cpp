@@ -22,7 +22,8 @@ namespace dvkc {
 namespace {
 
 struct FileCloser {
-    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
+    // Read only: a failed close loses nothing.
+    void operator()(std::FILE *f) const noexcept { static_cast<void>(std::fclose(f)); }
 };
 
 constexpr std::string_view kHeadOpen = "<DVKReq><ClientID>";

@@ -15,7 +15,8 @@ namespace dvkc::transport {
 namespace {
 
 struct FileCloser {
-    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
+    // Read only: a failed close loses nothing.
+    void operator()(std::FILE *file) const noexcept { static_cast<void>(std::fclose(file)); }
 };
 
 // One PEM entry as PEM_read_bio hands it out.
@@ -162,7 +163,7 @@ bool TrustFile::decode_certificates() noexcept
         if (!certificate || sk_X509_push(certificates_, certificate.get()) == 0) {
             return false;
         }
-        certificate.release();  // the list owns it now
+        static_cast<void>(certificate.release());  // the list owns it now
     }
 }
 
@@ -174,7 +175,8 @@ bool TrustFile::decode_any_entries() noexcept
     if (!bio) {
         return false;
     }
-    const X509InfoListPtr entries(PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, const_cast<char *>("")));
+    char no_passphrase[] = "";
+    const X509InfoListPtr entries(PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, no_passphrase));
     if (!entries) {
         return false;
     }

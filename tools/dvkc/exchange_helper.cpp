@@ -108,7 +108,7 @@ int exchange_helper_main(int argc, char **argv)
         return 1;
     }
     if (argc != 6) {
-        std::fputs("dvkc: --exchange-helper is for the tool's own use\n", stderr);
+        static_cast<void>(std::fputs("dvkc: --exchange-helper is for the tool's own use\n", stderr));
         return 2;
     }
     dvkc::Endpoint endpoint;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <fstream>
 #include <memory>
 
@@ -17,14 +18,14 @@ std::string file_problem(const std::string &path, const std::string &what)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        return "cannot read the " + what + " " + path + ": " + std::strerror(errno);
+        return "cannot read the " + what + " " + path + ": " + std::generic_category().message(errno);
     }
     if (S_ISDIR(info.st_mode)) {
         return "the " + what + " " + path + " is a directory";
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        return "cannot read the " + what + " " + path + ": " + std::strerror(errno);
+        return "cannot read the " + what + " " + path + ": " + std::generic_category().message(errno);
     }
     return {};
 }

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -26,9 +27,10 @@ namespace {
 
 using namespace dvkc::tool;
 
-const std::vector<std::string> subcommands = {"query", "serve", "demo", "codes"};
+// Made before main: a failed allocation here ends the tool at start, as it should.
+const std::vector<std::string> subcommands = {"query", "serve", "demo", "codes"};  // NOLINT(cert-err58-cpp)
 
-const std::string query_footer =
+const std::string query_footer =  // NOLINT(cert-err58-cpp): as above
     "Records: CSV lines SN,SSID (optional header SN,SSID; quoted fields allowed;\n"
     "a UTF-8 byte-order mark at the start is skipped). An SN of more than " +
     std::to_string(DVKC_SN_MAX) + " or an SSID of\nmore than " + std::to_string(DVKC_SSID_MAX) +
@@ -73,7 +75,7 @@ std::string failure_message(const CLI::App *app, const CLI::Error &error)
                 const std::string suggestion =
                     word.rfind("--", 0) == 0 ? closest_word(word.substr(0, word.find('=')), options) : std::string();
                 if (!suggestion.empty()) {
-                    text += "\ndvkc: did you mean " + suggestion + " (for " + word + ")?";
+                    text.append("\ndvkc: did you mean ").append(suggestion).append(" (for ").append(word).append(")?");
                 }
                 word.clear();
             } else {
@@ -104,9 +106,7 @@ bool unknown_subcommand(int argc, char **argv)
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+int run_tool(int argc, char **argv)
 {
     if (argc >= 2 && argv[1] == exchange_helper_flag) {
         return exchange_helper_main(argc, argv);
@@ -273,4 +273,19 @@ int main(int argc, char **argv)
         return exit_internal;
     }
     return exit_usage;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run_tool(argc, argv);
+    } catch (const std::exception &e) {
+        // What run_tool does not catch itself: a failure while setting up the command line.
+        static_cast<void>(std::fprintf(stderr, "dvkc: %s\n", e.what()));
+    } catch (...) {
+        static_cast<void>(std::fputs("dvkc: unexpected failure\n", stderr));
+    }
+    return exit_internal;
 }

@@ -15,6 +15,9 @@ namespace dvkc::tool {
 // then end(); each writes only what it is given.
 class RecordWriter {
 public:
+    RecordWriter() = default;
+    RecordWriter(const RecordWriter &) = delete;
+    RecordWriter &operator=(const RecordWriter &) = delete;
     virtual ~RecordWriter() = default;
     virtual void begin(std::ostream &out) = 0;
     // The batch numbered `index` (from 0) and how it ended.

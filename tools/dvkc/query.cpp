@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <system_error>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -234,7 +235,7 @@ public:
             // A device or a pipe (/dev/null, a FIFO): written to as it is.
             file_.open(file, std::ios::binary | std::ios::out);
             if (!file_) {
-                error_ = std::strerror(errno);
+                error_ = std::generic_category().message(errno);
             }
             out_ = &file_;
             return;
@@ -244,7 +245,7 @@ public:
                               ("." + target.filename().string() + ".XXXXXX");
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0) {
-            error_ = std::strerror(errno);
+            error_ = std::generic_category().message(errno);
             return;
         }
         const mode_t mask = ::umask(0);
@@ -279,7 +280,7 @@ public:
         out_->write(text.data(), static_cast<std::streamsize>(text.size()));
         out_->flush();
         if (!*out_) {
-            error_ = errno != 0 ? std::strerror(errno) : "write failed";
+            error_ = errno != 0 ? std::generic_category().message(errno) : "write failed";
             return false;
         }
         return true;
@@ -293,11 +294,11 @@ public:
         }
         file_.close();
         if (!file_) {
-            error_ = std::strerror(errno);
+            error_ = std::generic_category().message(errno);
             return false;
         }
         if (::rename(temp_.c_str(), name_.c_str()) != 0) {
-            error_ = std::strerror(errno);
+            error_ = std::generic_category().message(errno);
             return false;
         }
         temp_.clear();

@@ -12,7 +12,8 @@
 #include <ctime>
 #include <system_error>
 
-extern char **environ;
+// POSIX declares the environment so; posix_spawnp takes it as it is.
+extern char **environ;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 namespace dvkc::tool {
 namespace {
@@ -244,7 +245,8 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
     std::vector<char *> args;
     args.reserve(argv.size() + 1);
     for (const std::string &arg : argv) {
-        args.push_back(const_cast<char *>(arg.c_str()));
+        // posix_spawnp's argv is char *const[] for C's sake; it never writes the strings.
+        args.push_back(const_cast<char *>(arg.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
     }
     args.push_back(nullptr);
 

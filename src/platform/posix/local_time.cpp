@@ -6,7 +6,9 @@ namespace dvkc::platform {
 
 void refresh_time_zone_settings() noexcept
 {
-    const char *tz = std::getenv("TZ");
+    // getenv races only with a host changing its environment meanwhile, as
+    // tzset itself does; the library never changes it.
+    const char *tz = std::getenv("TZ");  // NOLINT(concurrency-mt-unsafe)
     if (tz != nullptr && *tz == '\0') {
         return;  // glibc would read an empty TZ as UTC; keep the previous zone
     }

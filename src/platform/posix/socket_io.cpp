@@ -10,7 +10,7 @@ namespace dvkc::platform {
 
 int send_some(SocketHandle socket, const char *data, int size) noexcept
 {
-    ssize_t sent;
+    ssize_t sent = -1;
     do {
         // MSG_NOSIGNAL: a peer that has gone gives EPIPE, never SIGPIPE.
         sent = ::send(socket, data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
@@ -20,7 +20,7 @@ int send_some(SocketHandle socket, const char *data, int size) noexcept
 
 int receive_some(SocketHandle socket, char *data, int size) noexcept
 {
-    ssize_t received;
+    ssize_t received = -1;
     do {
         received = ::recv(socket, data, static_cast<std::size_t>(size), 0);
     } while (received < 0 && errno == EINTR);
