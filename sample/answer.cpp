@@ -1,12 +1,13 @@
 #include "answer.h"
 
+#include "dvkc.h"
 #include "http_framing.h"
 
 namespace dvkc::sample {
 namespace {
 
 // The parser accepts at most this many records in one answer.
-constexpr std::size_t max_records = 1000;
+constexpr std::size_t max_records = DVKC_MAX_RECORDS;
 
 SampleAnswer bad_request(std::string why)
 {
@@ -60,7 +61,8 @@ SampleAnswer answer_request(std::string_view raw_http, const CodeTable &codes, s
                            " records");
     }
     if (request->records.empty() || request->records.size() > max_records) {
-        return bad_request("a query holds 1 to 1000 records, not " + std::to_string(request->records.size()));
+        return bad_request("a query holds 1 to " + std::to_string(max_records) + " records, not " +
+                           std::to_string(request->records.size()));
     }
     for (const DvkRequestRecord &record : request->records) {
         if (record.sn.empty() || record.ssid.empty()) {

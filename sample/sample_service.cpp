@@ -52,6 +52,8 @@ SampleService::SampleService(SampleServiceOptions options) : state_(std::make_un
     service.concurrent = true;
     service.record_requests = false;
     service.max_request_bytes = 4U << 20U;
+    service.no_delay = true;
+    service.idle_timeout_ms = state->options.idle_timeout_ms;
     service.on_error = [state](std::string_view what) { state->log("-", "connection ended: " + std::string(what)); };
     state->service = std::make_unique<TlsService>(
         std::move(service), [state](const ServiceRequest &request) {

@@ -51,6 +51,11 @@ Socket accept_connection(Socket listener, std::string &peer, bool &exhausted);
 // (interrupted calls are resumed).
 long receive(Socket socket, char *data, std::size_t size) noexcept;
 
+// Sends each write at once when `no_delay` (no wait for the acknowledgement
+// of the previous segment), and fails a receive or send that waits longer
+// than `idle_timeout_ms` when that is positive.
+void tune_connection(Socket socket, bool no_delay, int idle_timeout_ms) noexcept;
+
 void shutdown_sending(Socket socket) noexcept;
 void shutdown_both(Socket socket) noexcept;
 void close(Socket socket) noexcept;

@@ -200,6 +200,7 @@ struct TlsService::State {
                 return;
             }
             accepted.fetch_add(1);
+            tune_connection(fd);
             {
                 const std::lock_guard lock(mutex);
                 if (stopping) {
@@ -232,6 +233,13 @@ struct TlsService::State {
                 report(std::string("no thread for a connection: ") + error.what());
             }
         }
+    }
+
+    // The answer leaves at once (no wait for the acknowledgement of the
+    // previous segment), and an idle client is dropped after the limit.
+    void tune_connection(Socket fd) const
+    {
+        net::tune_connection(fd, options.no_delay, options.idle_timeout_ms);
     }
 
     std::string read_request(SSL *connection) const

@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -122,6 +124,21 @@ long receive(Socket socket, char *data, std::size_t size) noexcept
             continue;
         }
         return static_cast<long>(count);
+    }
+}
+
+void tune_connection(Socket socket, bool no_delay, int idle_timeout_ms) noexcept
+{
+    if (no_delay) {
+        const int yes = 1;
+        ::setsockopt(fd_of(socket), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    }
+    if (idle_timeout_ms > 0) {
+        timeval limit{};
+        limit.tv_sec = idle_timeout_ms / 1000;
+        limit.tv_usec = (idle_timeout_ms % 1000) * 1000;
+        ::setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd_of(socket), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     }
 }
 

@@ -149,6 +149,19 @@ long receive(Socket socket, char *data, std::size_t size) noexcept
     return count == SOCKET_ERROR ? -1 : count;
 }
 
+void tune_connection(Socket socket, bool no_delay, int idle_timeout_ms) noexcept
+{
+    if (no_delay) {
+        const BOOL yes = TRUE;
+        ::setsockopt(handle_of(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&yes), sizeof yes);
+    }
+    if (idle_timeout_ms > 0) {
+        const DWORD limit = static_cast<DWORD>(idle_timeout_ms);
+        ::setsockopt(handle_of(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&limit), sizeof limit);
+        ::setsockopt(handle_of(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&limit), sizeof limit);
+    }
+}
+
 void shutdown_sending(Socket socket) noexcept
 {
     ::shutdown(handle_of(socket), SD_SEND);

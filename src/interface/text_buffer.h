@@ -1,4 +1,4 @@
-// A malloc'd text under construction, with a capacity fixed up front.
+// An allocated text under construction, with a capacity fixed up front.
 // Appends never write past the capacity. The first append that does not fit
 // is remembered: the text stays as it was before that append, every later
 // append is ignored, and release() hands out nothing, so a builder checks
@@ -13,6 +13,8 @@
 #include <memory>
 #include <string_view>
 
+#include "interface/allocate.h"
+
 namespace dvkc {
 
 struct FreeDeleter {
@@ -23,7 +25,7 @@ class TextBuffer {
 public:
     // Allocates room for `capacity` characters plus the NUL; check ok().
     explicit TextBuffer(std::size_t capacity) noexcept
-        : data_(capacity < SIZE_MAX ? static_cast<char *>(std::malloc(capacity + 1)) : nullptr),
+        : data_(capacity < SIZE_MAX ? static_cast<char *>(allocate(capacity + 1)) : nullptr),
           capacity_(capacity)
     {
         if (data_) {

@@ -11,6 +11,7 @@
 
 #include "dvkc.h"
 #include "interface/guard.h"
+#include "interface/host_error_queue.h"
 #include "interface/text_buffer.h"
 #include "platform/read_only_file.h"
 #include "request/client_id.h"
@@ -151,5 +152,6 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
 extern "C" int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_path, QueryContext *ctx,
                                    int32_t *out_len, char **out_buf) noexcept
 {
+    const dvkc::HostErrorQueue host_errors;
     return dvkc::make_request_document(seed_modifier, identity_path, ctx, out_len, out_buf);
 }

@@ -3,6 +3,7 @@
 #include <openssl/pem.h>
 
 #include <cstring>
+#include <memory>
 
 #include "transport/openssl_handles.h"
 
@@ -15,17 +16,21 @@ int no_pass_phrase(char *, int, int, void *)
     return 0;
 }
 
-bool trusted_key(const ASN1_BIT_STRING *key, const STACK_OF(X509_INFO) * entries) noexcept
+bool trusted_key(const ASN1_BIT_STRING *key, const STACK_OF(X509) * trusted) noexcept
 {
-    const int count = sk_X509_INFO_num(entries);
+    const int count = sk_X509_num(trusted);
     for (int i = 0; i < count; ++i) {
-        const X509_INFO *entry = sk_X509_INFO_value(entries, i);
-        if (entry->x509 != nullptr && same_key_bits(key, X509_get0_pubkey_bitstr(entry->x509))) {
+        if (same_key_bits(key, X509_get0_pubkey_bitstr(sk_X509_value(trusted, i)))) {
             return true;
         }
     }
     return false;
 }
+
+// A stack of certificates that belong to someone else: freed, not they.
+struct BorrowedStackDeleter {
+    void operator()(STACK_OF(X509) * stack) const noexcept { sk_X509_free(stack); }
+};
 
 }  // namespace
 
@@ -59,11 +64,30 @@ std::int32_t check_chain_keys(STACK_OF(X509) * presented, const char *trust_path
     if (!entries) {
         return kTrustFileUnreadable;
     }
+    // Entries without a certificate (keys, revocation lists) match nothing.
+    const std::unique_ptr<STACK_OF(X509), BorrowedStackDeleter> trusted(sk_X509_new_null());
+    if (!trusted) {
+        return kTrustFileUnreadable;
+    }
+    for (int i = 0; i < sk_X509_INFO_num(entries.get()); ++i) {
+        X509 *certificate = sk_X509_INFO_value(entries.get(), i)->x509;
+        if (certificate != nullptr && sk_X509_push(trusted.get(), certificate) == 0) {
+            return kTrustFileUnreadable;
+        }
+    }
+    return check_chain_keys(presented, trusted.get());
+}
+
+std::int32_t check_chain_keys(STACK_OF(X509) * presented, const STACK_OF(X509) * trusted) noexcept
+{
+    if (presented == nullptr || sk_X509_num(presented) == 1) {
+        return kChainPasses;
+    }
     // Every issuer is examined, from the end of the chain back to position 2;
     // the server's own certificate is covered by the TLS verification.
     bool untrusted = false;
-    for (int i = count - 1; i >= 1; --i) {
-        if (!trusted_key(X509_get0_pubkey_bitstr(sk_X509_value(presented, i)), entries.get())) {
+    for (int i = sk_X509_num(presented) - 1; i >= 1; --i) {
+        if (!trusted_key(X509_get0_pubkey_bitstr(sk_X509_value(presented, i)), trusted)) {
             untrusted = true;
         }
     }
@@ -73,6 +97,11 @@ std::int32_t check_chain_keys(STACK_OF(X509) * presented, const char *trust_path
 std::int32_t iVerifyServerChain(SSL *connection, const char *trust_path) noexcept
 {
     return check_chain_keys(SSL_get_peer_cert_chain(connection), trust_path);
+}
+
+std::int32_t iVerifyServerChain(SSL *connection, const STACK_OF(X509) * trusted) noexcept
+{
+    return check_chain_keys(SSL_get_peer_cert_chain(connection), trusted);
 }
 
 }  // namespace dvkc::transport

@@ -29,7 +29,12 @@ bool same_key_bits(const ASN1_BIT_STRING *a, const ASN1_BIT_STRING *b) noexcept;
 //   without a certificate (keys, revocation lists) match nothing.
 std::int32_t check_chain_keys(STACK_OF(X509) * presented, const char *trust_path) noexcept;
 
+// The same check against certificates already read from the trust file
+// (`trusted`, in file order): the file is not opened, so the result is 0 or -3.
+std::int32_t check_chain_keys(STACK_OF(X509) * presented, const STACK_OF(X509) * trusted) noexcept;
+
 // The check over the chain the server presented on `connection`.
 std::int32_t iVerifyServerChain(SSL *connection, const char *trust_path) noexcept;
+std::int32_t iVerifyServerChain(SSL *connection, const STACK_OF(X509) * trusted) noexcept;
 
 }  // namespace dvkc::transport

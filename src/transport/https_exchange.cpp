@@ -10,7 +10,9 @@
 #include <optional>
 
 #include "dvkc.h"
+#include "interface/allocate.h"
 #include "interface/guard.h"
+#include "interface/host_error_queue.h"
 #include "interface/text_buffer.h"
 #include "platform/host_lookup.h"
 #include "platform/socket_close.h"
@@ -21,6 +23,7 @@
 #include "transport/nosignal_bio.h"
 #include "transport/openssl_handles.h"
 #include "transport/tls_seed.h"
+#include "transport/trust_file.h"
 
 namespace dvkc::transport {
 namespace {
@@ -35,10 +38,12 @@ constexpr std::size_t kResponseCapacity = std::size_t{kReadSize} * kMaxReads + 1
 // the teardown order: the socket first (so the server sees the TCP
 // connection end without a TLS close notification), then the sockets layer,
 // the request, the TLS context and connection, the server certificate and
-// its name texts, and the response unless it was handed over.
+// its name texts, the trust file's certificates, and the response unless it
+// was handed over.
 struct Exchange {
-    ErrorQueueMark error_mark;  // our OpenSSL errors never reach the host's queue
     std::unique_ptr<char, FreeDeleter> response;
+    TrustFile trust;
+    bool trust_in_store = false;  // the trust file's certificates are in the context's store
     OpenSslText issuer;
     OpenSslText subject;
     X509Ptr server_certificate;
@@ -61,6 +66,32 @@ bool initialise_tls_library() noexcept
     return true;
 }
 
+// Decodes the trust file and puts its certificates into the context's store
+// (once); false when the file does not decode or the store refuses them.
+bool load_trust(Exchange &call) noexcept
+{
+    if (!call.trust_in_store) {
+        call.trust_in_store = call.trust.decode() && call.trust.add_to(SSL_CTX_get_cert_store(call.context.get()));
+    }
+    return call.trust_in_store;
+}
+
+// The socket BIO's callback during the handshake. Its first read comes once
+// the ClientHello is out, when the call would only wait for the server's
+// answer: the trust file is decoded then, while the server works. A file
+// that does not decode fails that read, and so the handshake.
+long load_trust_before_first_read(BIO *bio, int operation, const char *, std::size_t, int, long, int result,
+                                  std::size_t *)
+{
+    if (operation == BIO_CB_READ) {
+        auto *call = reinterpret_cast<Exchange *>(BIO_get_callback_arg(bio));
+        if (!load_trust(*call)) {
+            return -1;
+        }
+    }
+    return result;
+}
+
 std::int32_t send_then_receive(const char *host, std::int32_t port, const char *trust_path,
                                const char *url_path, std::int32_t body_len, const char *body,
                                std::int32_t *out_len, char **out_buf) noexcept
@@ -73,7 +104,7 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
     if (!call.request->ok()) {
         return DVKC_EXCHANGE_NO_MEMORY;
     }
-    call.response.reset(static_cast<char *>(std::malloc(kResponseCapacity)));
+    call.response.reset(static_cast<char *>(allocate(kResponseCapacity)));
     if (!call.response) {
         return DVKC_EXCHANGE_NO_MEMORY;
     }
@@ -101,38 +132,53 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
         return DVKC_EXCHANGE_TLS_CONTEXT;
     }
     SSL_CTX_set_verify(call.context.get(), SSL_VERIFY_PEER, nullptr);
-    if (SSL_CTX_load_verify_locations(call.context.get(), trust_path, nullptr) != 1) {
+    // The trust file is read and its framing checked now; its certificates
+    // are decoded while the handshake waits for the server (below).
+    if (!call.trust.read(trust_path)) {
         return DVKC_EXCHANGE_TRUST_FILE;
     }
     add_seed_block();
+    // A trust file that would not have loaded fails the call with -6 whatever
+    // happens later, so every failure from here to the handshake decodes it
+    // first.
+    const auto failed = [&call](std::int32_t result) noexcept {
+        return load_trust(call) ? result : DVKC_EXCHANGE_TRUST_FILE;
+    };
 
     // TCP connection.
     call.socket = platform::UniqueSocket(platform::open_tcp_socket());
     if (!call.socket.valid()) {
-        return DVKC_EXCHANGE_SOCKET;
+        return failed(DVKC_EXCHANGE_SOCKET);
     }
     std::uint32_t address = 0;
     if (!platform::find_ipv4_address(host, address)) {
-        return DVKC_EXCHANGE_RESOLVE;
+        return failed(DVKC_EXCHANGE_RESOLVE);
     }
     if (!platform::connect_ipv4(call.socket.get(), address, static_cast<std::uint16_t>(port))) {
-        return DVKC_EXCHANGE_CONNECT;
+        return failed(DVKC_EXCHANGE_CONNECT);
     }
 
     // TLS connection over our own socket BIO, handshake, chain check.
     call.connection.reset(SSL_new(call.context.get()));
     if (!call.connection) {
-        return DVKC_EXCHANGE_TLS_CONNECTION;
+        return failed(DVKC_EXCHANGE_TLS_CONNECTION);
     }
     BIO *bio = new_nosignal_socket_bio(call.socket.get());
     if (bio == nullptr) {
-        return DVKC_EXCHANGE_TLS_ATTACH;
+        return failed(DVKC_EXCHANGE_TLS_ATTACH);
     }
     SSL_set_bio(call.connection.get(), bio, bio);  // the connection owns the BIO now
-    if (SSL_connect(call.connection.get()) <= 0) {
-        return DVKC_EXCHANGE_HANDSHAKE;
+    BIO_set_callback_arg(bio, reinterpret_cast<char *>(&call));
+    BIO_set_callback_ex(bio, load_trust_before_first_read);
+    const int handshake = SSL_connect(call.connection.get());
+    BIO_set_callback_ex(bio, nullptr);
+    if (handshake <= 0) {
+        return failed(DVKC_EXCHANGE_HANDSHAKE);
     }
-    if (iVerifyServerChain(call.connection.get(), trust_path) != 0) {
+    if (!load_trust(call)) {
+        return DVKC_EXCHANGE_TRUST_FILE;  // a handshake that never read: cannot happen, but never unchecked
+    }
+    if (iVerifyServerChain(call.connection.get(), call.trust.certificates()) != 0) {
         return DVKC_EXCHANGE_CHAIN_KEY;
     }
     call.server_certificate.reset(SSL_get1_peer_certificate(call.connection.get()));
@@ -176,6 +222,7 @@ extern "C" std::int32_t iSSL_SendThenRecv(const char *host, std::int32_t port, c
                                          const char *url_path, std::int32_t body_len, const char *body,
                                          std::int32_t *out_len, char **out_buf) noexcept
 {
+    const dvkc::HostErrorQueue host_errors;
     DVKC_REQUIRE_NONNULL(host, DVKC_EXCHANGE_NO_MEMORY);
     DVKC_REQUIRE_NONNULL(trust_path, DVKC_EXCHANGE_NO_MEMORY);
     DVKC_REQUIRE_NONNULL(url_path, DVKC_EXCHANGE_NO_MEMORY);

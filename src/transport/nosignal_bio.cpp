@@ -1,5 +1,8 @@
 #include "transport/nosignal_bio.h"
 
+#include <openssl/crypto.h>
+
+#include <atomic>
 #include <new>
 
 #include "platform/socket_io.h"
@@ -74,56 +77,67 @@ long control(BIO *bio, int command, long, void *argument)
 
 int create(BIO *bio)
 {
-    auto *state = new (std::nothrow) SocketState;
-    if (state == nullptr) {
+    void *memory = OPENSSL_malloc(sizeof(SocketState));
+    if (memory == nullptr) {
         return 0;
     }
+    auto *state = new (memory) SocketState;
     BIO_set_data(bio, state);
     return 1;
 }
 
 int destroy(BIO *bio)
 {
-    delete state_of(bio);
+    OPENSSL_free(state_of(bio));
     BIO_set_data(bio, nullptr);
     BIO_set_init(bio, 0);
     return 1;
 }
 
-// The method table is made once per process and never changes afterwards.
-class Method {
-public:
-    Method() noexcept
-    {
-        const int index = BIO_get_new_index();
-        if (index == -1) {
-            return;
-        }
-        method_ = BIO_meth_new(index | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "dvkc nosignal socket");
-        if (method_ == nullptr) {
-            return;
-        }
-        if (BIO_meth_set_write(method_, write_bytes) != 1 || BIO_meth_set_read(method_, read_bytes) != 1 ||
-            BIO_meth_set_ctrl(method_, control) != 1 ||
-            BIO_meth_set_create(method_, create) != 1 || BIO_meth_set_destroy(method_, destroy) != 1) {
-            BIO_meth_free(method_);
-            method_ = nullptr;
-        }
+// Our BIO type: a fixed number in the range OpenSSL leaves to applications
+// (BIO_get_new_index hands out 129 upwards), so that building the method
+// never depends on OpenSSL's process-wide index lock, whose allocation
+// failure OpenSSL remembers for good.
+constexpr int kBioIndex = 0xFE;
+
+BIO_METHOD *build_method() noexcept
+{
+    BIO_METHOD *method = BIO_meth_new(kBioIndex | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "dvkc nosignal socket");
+    if (method == nullptr) {
+        return nullptr;
     }
-    Method(const Method &) = delete;
-    Method &operator=(const Method &) = delete;
-    ~Method() { BIO_meth_free(method_); }
+    if (BIO_meth_set_write(method, write_bytes) != 1 || BIO_meth_set_read(method, read_bytes) != 1 ||
+        BIO_meth_set_ctrl(method, control) != 1 || BIO_meth_set_create(method, create) != 1 ||
+        BIO_meth_set_destroy(method, destroy) != 1) {
+        BIO_meth_free(method);
+        return nullptr;
+    }
+    return method;
+}
 
-    const BIO_METHOD *get() const noexcept { return method_; }
-
-private:
-    BIO_METHOD *method_ = nullptr;
-};
+// The method table, published once it is complete. A failure to build it is
+// never remembered: the next call tries again. Threads whose first calls race
+// may each build one; the first to publish wins and the others free theirs.
+// The published table is never freed, so no exchange still running while
+// the process exits can meet a freed table.
+std::atomic<BIO_METHOD *> published_method{nullptr};
 
 const BIO_METHOD *nosignal_method() noexcept
 {
-    static const Method method;
-    return method.get();
+    BIO_METHOD *method = published_method.load(std::memory_order_acquire);
+    if (method != nullptr) {
+        return method;
+    }
+    BIO_METHOD *built = build_method();
+    if (built == nullptr) {
+        return nullptr;
+    }
+    if (published_method.compare_exchange_strong(method, built, std::memory_order_acq_rel,
+                                                 std::memory_order_acquire)) {
+        return built;
+    }
+    BIO_meth_free(built);  // another thread published first
+    return method;
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
-#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -39,15 +38,5 @@ using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<BIO, free_bio>>;
 using OpenSslText = std::unique_ptr<char, OpenSslDeleter<char, free_openssl_text>>;
 using X509InfoListPtr =
     std::unique_ptr<STACK_OF(X509_INFO), OpenSslDeleter<STACK_OF(X509_INFO), free_x509_info_list>>;
-
-// Keeps the calling thread's OpenSSL error queue as it was: errors queued
-// while this object lives are dropped when it goes, earlier ones stay.
-class ErrorQueueMark {
-public:
-    ErrorQueueMark() noexcept { ERR_set_mark(); }
-    ErrorQueueMark(const ErrorQueueMark &) = delete;
-    ErrorQueueMark &operator=(const ErrorQueueMark &) = delete;
-    ~ErrorQueueMark() { ERR_pop_to_mark(); }
-};
 
 }  // namespace dvkc::transport

@@ -18,6 +18,12 @@ struct RetryCase {
     bool result;
 };
 
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const RetryCase &c, std::ostream *os)
+{
+    *os << "succeeds_at " << c.succeeds_at;
+}
+
 class RetrySocketStep : public testing::TestWithParam<RetryCase> {};
 
 TEST_P(RetrySocketStep, CountsAttemptsAndPauses)

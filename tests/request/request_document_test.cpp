@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dvkc.h"
+#include "host_errors.h"
 #include "temp_dir.h"
 #include "test_platform.h"
 
@@ -89,7 +90,10 @@ Built build(Table &table, const std::string &identity, std::int32_t modifier = 0
     std::int32_t len = -7;
     char *buf = nullptr;
     Built b;
+    dvkc::test::queue_host_errors();
     b.rc = iMake_DVKReqPKT(modifier, identity.c_str(), &table.ctx, &len, &buf);
+    const std::string queue_after = dvkc::test::take_error_queue();
+    EXPECT_EQ(queue_after, dvkc::test::host_errors_text()) << "the host's OpenSSL errors, and nothing of ours";
     if (b.rc == 0) {
         b.doc.assign(buf);
         EXPECT_EQ(static_cast<std::size_t>(len), b.doc.size());
@@ -204,6 +208,12 @@ struct IdentityCase {
     std::string content;
     const char *client_id;
 };
+
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const IdentityCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class ClientIdentity : public RequestDocument, public ::testing::WithParamInterface<IdentityCase> {};
 

@@ -14,6 +14,12 @@ struct EnvelopeCase {
     std::int32_t sig_len;
 };
 
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const EnvelopeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class Envelope : public ::testing::TestWithParam<EnvelopeCase> {};
 
 // Whatever the length arguments say, the texts are copied whole and the

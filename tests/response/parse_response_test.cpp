@@ -108,6 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"200_at_position_17", "HTTP/1.1 xxxxxxxx200\r\n\r\n" + header("3") + kThree, 0, kAll},
         ParseCase{"200_at_position_18", "HTTP/1.1 xxxxxxxxx200\r\n\r\n" + header("3") + kThree, -1, kNone},
         ParseCase{"shorter_than_20", "HTTP/1.0 200 OK\r\n\r\n", -1, kNone},
+        ParseCase{"exactly_20_reaches_the_response_check", "HTTP/1.0 200 OK\r\n\r\nX", 2001, kNone},
         ParseCase{"nul_inside_status", std::string("HTTP/1.0 2\0", 11) + "00 OK and more text", -1, kNone}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -146,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"total_count_1001", answer(header("1001") + kThree), 2009, kNone},
         ParseCase{"total_count_int_max", answer(header("2147483647") + kThree), 2009, kNone},
         ParseCase{"total_count_wraps_to_one", answer(header("4294967297") + kThree), 2009, kNone},
+        ParseCase{"total_count_wraps_64_bits_to_one", answer(header("18446744073709551617") + kThree), 2009, kNone},
         ParseCase{"total_count_above_table", answer(header("4") + kThree + rec("3", "40")), 2009, kNone}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -241,6 +243,7 @@ TEST(ParseContext, HostFieldsWithoutNulAreComparedToTheirWidth)
 {
     Fixture f;
     std::memset(f.ctx.Nonce, 'N', sizeof f.ctx.Nonce);  // 16 characters, no NUL
+    std::memset(f.ctx.ReqTime, '7', sizeof f.ctx.ReqTime);  // what follows the Nonce: not part of it
     const std::string text = answer(header("3", kCid, std::string(16, 'N')) + kThree);
     PageEndText page(text);
     EXPECT_EQ(iParse_DVKResponsePKT(&f.ctx, static_cast<std::int32_t>(text.size()), page.data()), 0);

@@ -9,6 +9,12 @@ struct NumberCase {
     std::int32_t value;
 };
 
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const NumberCase &c, std::ostream *os)
+{
+    *os << '"' << c.text << '"';
+}
+
 class ReadNumber : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(ReadNumber, ReadsLikeAtoiButSaturates)

@@ -22,6 +22,12 @@ struct GetCase {
     const char *out;
 };
 
+// GoogleTest would otherwise print the case's raw bytes, padding included.
+void PrintTo(const GetCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class GetTagText : public ::testing::TestWithParam<GetCase> {};
 
 // Every text sits at the end of a page followed by an inaccessible one, so a
@@ -87,6 +93,12 @@ TEST(GetTagTextLimit, FindsTagsAcrossSearchWindows)
         ASSERT_EQ(iGetTagText(text.data(), "<a>", "</a>", static_cast<std::int32_t>(raw.size()), out, 3), 1)
             << pad;
         ASSERT_EQ(pFindTag(text.data(), "<a>", static_cast<std::int32_t>(raw.size())), text.data() + pad);
+        // The tag as the last thing visible: the limit is its end, so the
+        // last window may hold only its last character.
+        PageEndText tail(std::string(pad, '.') + "<a>", false);
+        const auto end = static_cast<std::int32_t>(pad + 3);
+        ASSERT_EQ(pFindTag(tail.data(), "<a>", end), tail.data() + pad) << pad;
+        ASSERT_EQ(pFindTag(tail.data(), "<a>", end - 1), nullptr) << pad;
     }
 }
 

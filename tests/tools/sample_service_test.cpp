@@ -166,36 +166,80 @@ std::int32_t listening_port(test::BackgroundTool &serve)
     return static_cast<std::int32_t>(std::stoi(line.substr(prefix.size())));
 }
 
-TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigterm)
+// Starts serve with `args`, reads its first lines; returns the port and the
+// clients' trust file (with what follows it on its line in `note`).
+std::int32_t start_serve(test::BackgroundTool &serve, std::string &trust, std::string &note)
+{
+    const std::int32_t port = listening_port(serve);
+    std::string line;
+    const std::string trust_prefix = "dvkc serve: trust file for clients: ";
+    if (!serve.read_line(line) || line.rfind(trust_prefix, 0) != 0) {
+        ADD_FAILURE() << line;
+        return -1;
+    }
+    trust = line.substr(trust_prefix.size(), line.find(" (") - trust_prefix.size());
+    note = line.substr(line.find(" ("));
+    serve.read_line(line);  // codes
+    return port;
+}
+
+TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigtermAndKeepsItsPki)
 {
     const std::string pki_dir = (dir.path() / "serve-pki").string();
     const std::string codes = dir.write_file("codes.csv", "SN,Code\nKNOWN,-42\n");
-    test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes},
-                               (dir.path() / "serve.err").string());
-    const std::int32_t port = listening_port(serve);
-    ASSERT_GT(port, 0);
-    std::string line;
-    ASSERT_TRUE(serve.read_line(line));
-    const std::string trust_prefix = "dvkc serve: trust file for clients: " + pki_dir + "/";
-    ASSERT_EQ(line.rfind(trust_prefix, 0), 0U) << line;
-    const std::string trust = line.substr(trust_prefix.size() - pki_dir.size() - 1);
-    ASSERT_TRUE(serve.read_line(line));  // codes
+    std::string trust;
+    std::string note;
+    {
+        test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes},
+                                   (dir.path() / "serve.err").string());
+        const std::int32_t port = start_serve(serve, trust, note);
+        ASSERT_GT(port, 0);
+        EXPECT_EQ(trust, pki_dir + "/trust.pem");
+        EXPECT_EQ(note, " (kept)");
 
-    dvkc::Query query;
-    query.add("KNOWN", "A");
-    query.add("OTHER", "B");
-    const dvkc::Buffer document = query.build(3, identity);
-    query.parse(dvkc::exchange({"127.0.0.1", port, "/", trust}, dvkc::make_envelope(document.view(), "s").view()));
-    EXPECT_EQ(query.code(0), -42);
-    EXPECT_EQ(query.code(1), default_code("OTHER"));
-    ASSERT_TRUE(serve.read_line(line));
-    EXPECT_NE(line.find("records=2 result=200 answered"), std::string::npos) << line;
+        dvkc::Query query;
+        query.add("KNOWN", "A");
+        query.add("OTHER", "B");
+        const dvkc::Buffer document = query.build(3, identity);
+        query.parse(dvkc::exchange({"127.0.0.1", port, "/", trust}, dvkc::make_envelope(document.view(), "s").view()));
+        EXPECT_EQ(query.code(0), -42);
+        EXPECT_EQ(query.code(1), default_code("OTHER"));
+        std::string line;
+        ASSERT_TRUE(serve.read_line(line));
+        EXPECT_NE(line.find("records=2 result=200 answered"), std::string::npos) << line;
 
-    serve.signal(SIGTERM);
-    ASSERT_TRUE(serve.read_line(line));
-    EXPECT_EQ(line, "dvkc serve: stopped by SIGTERM");
-    EXPECT_EQ(serve.wait(), exit_ok);
-    EXPECT_TRUE(std::filesystem::exists(trust));  // --pki-dir is kept
+        serve.signal(SIGTERM);
+        ASSERT_TRUE(serve.read_line(line));
+        EXPECT_EQ(line, "dvkc serve: stopped by SIGTERM");
+        EXPECT_EQ(serve.wait(), exit_ok);
+    }
+    const auto key_mode = std::filesystem::status(pki_dir + "/server.key").permissions();
+    EXPECT_EQ(key_mode & std::filesystem::perms::all, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const auto written = std::filesystem::last_write_time(trust);
+
+    // A second run reuses the PKI (the clients' trust file stays valid) and stops on SIGHUP.
+    {
+        test::BackgroundTool again({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir},
+                                   (dir.path() / "again.err").string());
+        std::string trust_again;
+        ASSERT_GT(start_serve(again, trust_again, note), 0);
+        EXPECT_EQ(trust_again, trust);
+        EXPECT_EQ(note, " (kept from an earlier run)");
+        again.signal(SIGHUP);
+        std::string line;
+        ASSERT_TRUE(again.read_line(line));
+        EXPECT_EQ(line, "dvkc serve: stopped by SIGHUP");
+        EXPECT_EQ(again.wait(), exit_ok);
+    }
+    EXPECT_EQ(std::filesystem::last_write_time(trust), written);
+
+    // A directory holding only part of it is left alone.
+    std::filesystem::remove(pki_dir + "/server-chain.pem");
+    const ProcessResult partial = test::run_tool({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir});
+    EXPECT_NE(partial.exit_status, exit_ok);
+    EXPECT_NE(partial.err.find("server-chain.pem missing"), std::string::npos) << partial.err;
+    EXPECT_FALSE(std::filesystem::exists(pki_dir + "/server-chain.pem"));
+    EXPECT_EQ(std::filesystem::last_write_time(trust), written);
 }
 
 TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
@@ -237,6 +281,9 @@ TEST_F(SampleServiceOverTls, ServeRefusesBadCodesAndCertificates)
     EXPECT_NE(bad_codes.err.find("codes.csv: line 3: Code is not a 32-bit decimal integer: 'x'"), std::string::npos)
         << bad_codes.err;
     EXPECT_EQ(bad_codes.out, "");
+    const ProcessResult codes_dir = test::run_tool({"serve", "--listen", "127.0.0.1:0", "--codes", dir.path().string()});
+    EXPECT_EQ(codes_dir.exit_status, exit_input);
+    EXPECT_NE(codes_dir.err.find("is a directory"), std::string::npos) << codes_dir.err;
     // A key that does not belong to the certificate.
     const ProcessResult mismatch =
         test::run_tool({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.unrelated_leaf_key});

@@ -1,14 +1,19 @@
 // The dvkc tool run as a process: query against the sample service, exit
 // statuses, output formats, batches, --sign-command, codes and demo.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <thread>
 
+#include "dvk_request.h"
 #include "dvkc.hpp"
 #include "exit_status.h"
 #include "sample_service.h"
@@ -189,7 +194,8 @@ TEST_F(ToolQuery, OneFailedBatchKeepsTheOthers)
     EXPECT_TRUE(contains(run.out, "A    1     " + std::to_string(default_code("A")) + "\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "BAD  3     -\nC    4     -\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "D    5     " + std::to_string(default_code("D")) + "\n")) << run.out;
-    EXPECT_EQ(run.err, "dvkc: batch 2 of 3 (records 3 to 4) failed: the sign command exited with status 1\n");
+    EXPECT_EQ(run.err, "dvkc: batch 2 of 3 (records 3 to 4) failed: the sign command exited with status 1\n"
+                       "dvkc: 3 batches: 2 answered, 1 failed (signature x1)\n");
 }
 
 TEST_F(ToolQuery, ServiceErrorIsExplainedWithItsNumber)
@@ -261,7 +267,7 @@ TEST_F(ToolQuery, RejectedInputSendsNothing)
     args[4] = std::to_string(counter.port());
     const ProcessResult run = run_tool(args);
     EXPECT_EQ(run.exit_status, exit_input);
-    EXPECT_TRUE(contains(run.err, "bad.csv: line 3: SN is longer than 16 characters (17)\n")) << run.err;
+    EXPECT_TRUE(contains(run.err, "bad.csv: line 3: SN is longer than 16 bytes (17)\n")) << run.err;
     EXPECT_TRUE(contains(run.err, "bad.csv: line 4: SSID holds a comma\n")) << run.err;
     EXPECT_TRUE(contains(run.err, "nothing was sent"));
     EXPECT_EQ(run.out, "");
@@ -285,6 +291,218 @@ TEST_F(ToolQuery, RejectedInputSendsNothing)
     EXPECT_EQ(counter.connections_accepted(), 0U);
 }
 
+// Refused before anything is sent, each with its reason (exit 3).
+TEST_F(ToolQuery, StrictInputIsRefusedBeforeSending)
+{
+    dvkc::sample::ServiceOptions options;
+    options.identity = pki_->leaf_intermediate;
+    dvkc::sample::TlsService counter(options, dvkc::sample::fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
+    counter.start();
+    const std::string good = write("good.csv", "ok,1\n");
+    const std::string dir = dir_->path().string();
+    const std::string sub = (dir_->path() / "sub").string();
+    std::filesystem::create_directories(sub);
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t at;  // the argument replaced by `value` (0: none)
+        std::string value;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {{"--signature", "s"}, 10, write("lt.csv", "ok,1\nA<B,2\n"), "line 2: SN holds '<'"},
+        {{"--signature", "s"}, 10, write("utf.csv", "ok,\xff\n"), "line 1: SSID is not valid UTF-8"},
+        {{"--signature", "s"}, 10, sub, "the records file " + sub + " is a directory"},
+        {{"--signature", "s"}, 6, write("empty.pem", ""), "holds no PEM certificate"},
+        {{"--signature", "s"}, 6, write("text.pem", "not a certificate\n"), "holds no PEM certificate"},
+        {{"--signature", "s"}, 6, pki_->leaf_key, "holds no PEM certificate"},
+        {{"--signature", "s"}, 6, sub, "the trust file " + sub + " is a directory"},
+        {{"--signature", "s"}, 6, (dir_->path() / "none.pem").string(), "No such file or directory"},
+        {{"--signature", "s"}, 8, sub, "the identity file " + sub + " is a directory"},
+        {{"--signature", ""}, 0, "", "the signature is empty"},
+        {{"--signature-file", write("nosig.txt", "\n")}, 0, "", "is empty"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = query_args(good, c.args);
+        args[4] = std::to_string(counter.port());
+        if (c.at != 0) {
+            args[c.at] = c.value;
+        }
+        const ProcessResult run = run_tool(args);
+        EXPECT_EQ(run.exit_status, exit_input) << c.reason << "\n" << run.err;
+        EXPECT_TRUE(contains(run.err, c.reason)) << run.err;
+        EXPECT_EQ(run.err.rfind("dvkc: ", 0), 0U) << run.err;
+    }
+    // An empty identity file is allowed, with a warning.
+    const ProcessResult empty_identity = run_tool([&] {
+        std::vector<std::string> args = query_args(good, {"--signature", "s", "--dry-run"});
+        args[8] = write("empty.id", "");
+        return args;
+    }());
+    EXPECT_EQ(empty_identity.exit_status, exit_ok) << empty_identity.err;
+    EXPECT_TRUE(contains(empty_identity.err, "warning: the identity file")) << empty_identity.err;
+    counter.stop();
+    EXPECT_EQ(counter.connections_accepted(), 0U);
+}
+
+// Ctrl-C after the first batch: it is printed, the others show as not
+// answered, the sign command under way is stopped, the status is 130.
+TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
+{
+    start_service();
+    const std::string sign = "doc=$(cat); case \"$doc\" in *'<SN>A</SN>'*) echo s;; *) sleep 60;; esac";
+    const std::string err_file = (dir_->path() / "interrupt.err").string();
+    test::BackgroundTool tool(query_args(write("r.csv", "A,1\nB,2\nC,3\n"),
+                                         {"--sign-command", sign, "--batch-size", "1", "--output", "csv"}),
+                              err_file);
+    std::string line;
+    ASSERT_TRUE(tool.read_line(line));
+    EXPECT_EQ(line, "SN,SSID,Code");
+    ASSERT_TRUE(tool.read_line(line));  // printed as soon as it is done
+    EXPECT_EQ(line, "A,1," + std::to_string(default_code("A")));
+    tool.signal(SIGINT);
+    std::string rest;
+    while (tool.read_line(line)) {
+        rest += line + "\n";
+    }
+    EXPECT_EQ(rest, "B,2,\nC,3,\n");
+    EXPECT_EQ(tool.wait(), 130);
+    std::ifstream err(err_file);
+    const std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(contains(text, "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\n")) << text;
+    EXPECT_TRUE(contains(text, "dvkc: interrupted\n")) << text;
+}
+
+// True while some process runs with `needle` in its command line.
+bool process_running(const std::string &needle)
+{
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (contains(text, needle)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A service that accepts and never answers: each batch times out, the run
+// goes on, and no helper process is left.
+TEST_F(ToolQuery, StalledServiceTimesOut)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0);  // the kernel completes the connections; nobody reads
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    std::vector<std::string> args = query_args(write("r.csv", "A,1\nB,2\n"),
+                                               {"--signature", "s", "--batch-size", "1", "--jobs", "2",
+                                                "--timeout", "1", "--output", "json"});
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    args[4] = port;
+    const ProcessResult run = run_tool(args);
+    ::close(listener);
+    EXPECT_EQ(run.exit_status, exit_failed) << run.err;
+    EXPECT_TRUE(contains(run.err, "failed: iSSL_SendThenRecv: timed out after 1 s\n")) << run.err;
+    EXPECT_TRUE(contains(run.err, "2 batches: 0 answered, 2 failed (timeout x2)")) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out).at("batches")[1].at("error").at("description"), "timed out after 1 s");
+    EXPECT_FALSE(process_running(std::string("--exchange-helper") + '\0' + "127.0.0.1" + '\0' + port + '\0'));
+}
+
+// The first exchange stalls past --timeout; the retry, a new document with
+// a new nonce, is answered.
+TEST_F(ToolQuery, RetryAfterAFailedExchange)
+{
+    std::atomic<int> calls{0};
+    dvkc::sample::ServiceOptions options;
+    options.identity = pki_->leaf_intermediate;
+    options.concurrent = true;
+    dvkc::sample::TlsService flaky(options, [&](const dvkc::sample::ServiceRequest &request) {
+        if (calls++ == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        }
+        return answer_request(request.raw, {}, {}).http;
+    });
+    flaky.start();
+    std::vector<std::string> args =
+        query_args(write("r.csv", "A,1\n"), {"--signature", "s", "--retry", "1", "--timeout", "1"});
+    args[4] = std::to_string(flaky.port());
+    const ProcessResult run = run_tool(args);
+    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
+    EXPECT_TRUE(contains(run.out, "A   1     " + std::to_string(default_code("A")) + "\n")) << run.out;
+    flaky.stop();
+    const std::vector<std::string> requests = flaky.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    const auto first = dvkc::sample::parse_dvk_request(requests[0]);
+    const auto second = dvkc::sample::parse_dvk_request(requests[1]);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first->nonce, second->nonce);
+
+    // Without --retry the failure stands; --fail-fast sends nothing after it.
+    calls = 0;
+    dvkc::sample::TlsService again(options, [&](const dvkc::sample::ServiceRequest &request) {
+        if (calls++ == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        }
+        return answer_request(request.raw, {}, {}).http;
+    });
+    again.start();
+    args = query_args(write("r2.csv", "A,1\nB,2\nC,3\n"),
+                      {"--signature", "s", "--batch-size", "1", "--fail-fast", "--timeout", "1"});
+    args[4] = std::to_string(again.port());
+    const ProcessResult fast = run_tool(args);
+    EXPECT_EQ(fast.exit_status, exit_failed) << fast.err;
+    EXPECT_TRUE(contains(fast.err, "3 batches: 0 answered, 1 failed")) << fast.err;
+    EXPECT_TRUE(contains(fast.err, "2 not sent")) << fast.err;
+}
+
+// Output to a file appears whole at the end; a write error is reported.
+TEST_F(ToolQuery, OutputFileAndWriteErrors)
+{
+    start_service();
+    const std::string target = (dir_->path() / "out" / "codes.jsonl").string();
+    std::filesystem::create_directories(dir_->path() / "out");
+    const std::string records = write("r.csv", records_csv(5));
+    const ProcessResult run = run_tool(query_args(records, {"--signature", "s", "--batch-size", "2", "--output",
+                                                            "jsonl", "--output-file", target, "--quiet"}));
+    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    std::ifstream file(target);
+    std::string line;
+    std::size_t lines = 0;
+    while (std::getline(file, line)) {
+        EXPECT_EQ(nlohmann::json::parse(line).at("sn"), "SN-" + std::to_string(lines));
+        ++lines;
+    }
+    EXPECT_EQ(lines, 5U);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir_->path() / "out")) {
+        ++entries;  // no temporary file left beside it
+    }
+    EXPECT_EQ(entries, 1U);
+
+    const ProcessResult full = run_tool(query_args(records, {"--signature", "s", "--output-file", "/dev/full"}));
+    EXPECT_EQ(full.exit_status, exit_internal);
+    EXPECT_TRUE(contains(full.err, "dvkc: cannot write /dev/full: No space left on device")) << full.err;
+}
+
+// A large run in JSON keeps memory bounded: the output is streamed.
+TEST_F(ToolQuery, StreamedOutputKeepsMemoryBounded)
+{
+    start_service();
+    const ProcessResult run = run_tool(query_args(write("big.csv", records_csv(100'000)),
+                                                  {"--signature", "s", "--jobs", "4", "--output", "json",
+                                                   "--output-file", "/dev/null"}));
+    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
+    rusage usage{};
+    ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 64L * 1024) << "KiB at most of any child so far";
+}
+
 TEST_F(ToolQuery, BadCommandLines)
 {
     const std::string good = write("good.csv", "ok,1\n");
@@ -298,6 +516,12 @@ TEST_F(ToolQuery, BadCommandLines)
         query_args(good, {"--signature", "a", "--output", "xml"}),
         query_args(good, {"--signature", "a", "--port", "65536"}),
         {"query", "--identity", identity, "--records", good, "--signature", "a", "--trust", "t"},  // no host
+        query_args(good, {"--signature", "a", "--path", "nopath"}),
+        query_args(good, {"--signature", "a", "--path", "/a b"}),
+        query_args(good, {"--signature", "a", "--path", "/a\r\nX-Injected: 1"}),
+        query_args(good, {"--signature", "a", "--outptu", "json"}),
+        {"querry", "--help"},
+        {"codes", "9999"},
         {"serve", "--listen", "localhost:80"},
         {"serve", "--listen", "127.0.0.1:99999"},
         {"codes", "2010"},
@@ -309,7 +533,13 @@ TEST_F(ToolQuery, BadCommandLines)
             joined += arg + " ";
         }
         EXPECT_EQ(run.exit_status, exit_usage) << joined << "\n" << run.err;
+        EXPECT_EQ(run.err.rfind("dvkc: ", 0), 0U) << joined << "\n" << run.err;
+        EXPECT_EQ(run.out, "") << joined;
     }
+    EXPECT_TRUE(contains(run_tool({"querry", "--help"}).err, "did you mean 'query'?"));
+    EXPECT_TRUE(contains(run_tool(query_args(good, {"--signature", "a", "--outptu", "json"})).err,
+                         "did you mean --output"));
+    EXPECT_TRUE(contains(run_tool({"codes", "9999"}).err, "dvkc: 9999 is no result of any call"));
 }
 
 TEST(ToolHelp, EverySubcommandDocumentsTheExitStatus)

@@ -1,12 +1,18 @@
 // The exchange's failure ladder, with the certificates a server presents and
-// the trust files a client holds; and null pointers.
+// the trust files a client holds; the host's error queue after each; and null
+// pointers.
 #include <gtest/gtest.h>
 
+#include <openssl/pem.h>
+
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 
 #include "exchange_helpers.h"
+#include "host_errors.h"
 
 namespace dvkc::test {
 namespace {
@@ -47,8 +53,12 @@ TEST_P(FailureLadder, ResultAndOutParameters)
     } else if (c.target == Target::digit_first_host) {
         call.host = "1nvalid";  // 255.255.255.255 once converted: the connect fails at once
     }
+    queue_host_errors();
     const Received received = send_request(call);
+    const std::string queue_after = take_error_queue();
     EXPECT_EQ(received.result, c.expected);
+    // Whatever the outcome, the host's own OpenSSL errors are still queued, and nothing of ours.
+    EXPECT_EQ(queue_after, host_errors_text());
     if (c.expected == 0) {
         EXPECT_EQ(received.text(), kAnswer);
     } else {
@@ -97,6 +107,88 @@ INSTANTIATE_TEST_SUITE_P(
         // A private key ahead of the certificates is passed over.
         LadderCase{"TrustFileWithKeyFirst", &P::full_chain, &P::trust_key_first, Target::service, 0, true}),
     [](const testing::TestParamInfo<LadderCase> &info) { return std::string(info.param.name); });
+
+// --- Trust files the TLS library would not load: -6, and no request sent ---
+// Their framing is checked before connecting; a certificate body that does
+// not decode is found while the handshake waits for the server, so that call
+// reaches the service but never sends the request.
+
+std::string read_text(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Root and intermediate as "TRUSTED CERTIFICATE" entries.
+std::string trusted_form(const ThrowawayPki &pki)
+{
+    std::string text;
+    for (const std::string *file : {&pki.root_cert, &pki.intermediate_cert}) {
+        const auto certificates = load_certificates(*file);
+        BIO *bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_X509_AUX(bio, certificates.at(0).get());
+        char *data = nullptr;
+        const long size = BIO_get_mem_data(bio, &data);
+        text.append(data, static_cast<std::size_t>(size));
+        BIO_free(bio);
+    }
+    return text;
+}
+
+const std::string kCorruptBody = "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n";  // SEQUENCE { 0 }
+
+struct TrustContentCase {
+    const char *name;
+    std::string (*content)(const ThrowawayPki &pki);
+    std::int32_t expected;
+    bool reaches_service;
+};
+
+void PrintTo(const TrustContentCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class TrustContent : public testing::TestWithParam<TrustContentCase> {};
+
+TEST_P(TrustContent, ResultAndNothingSentOnFailure)
+{
+    const TrustContentCase &c = GetParam();
+    const ThrowawayPki &pki = shared_pki();
+    const auto service = start_service(pki.full_chain, fixed_answer(kAnswer));
+    const TempDir scratch;
+    Call call;
+    call.port = service->port();
+    call.trust = scratch.write_file("trust.pem", c.content(pki));
+    const Received received = send_request(call);
+    EXPECT_EQ(received.result, c.expected);
+    const Received probe = send_request(service->port(), pki.trust_root_intermediate);
+    EXPECT_EQ(probe.result, 0);
+    EXPECT_EQ(service->connections_accepted(), c.reaches_service ? 2U : 1U);
+    EXPECT_EQ(service->requests().size(), c.expected == 0 ? 2U : 1U);  // the probe's
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchange, TrustContent,
+    testing::Values(
+        TrustContentCase{"SecondCertificateBodyCorrupt",
+                         [](const ThrowawayPki &pki) { return read_text(pki.root_cert) + kCorruptBody; }, -6, true},
+        TrustContentCase{"FirstCertificateBodyCorrupt",
+                         [](const ThrowawayPki &pki) { return kCorruptBody + read_text(pki.trust_root_intermediate); },
+                         -6, true},
+        TrustContentCase{"EntryNotBase64",
+                         [](const ThrowawayPki &pki) {
+                             return read_text(pki.trust_root_intermediate) +
+                                    "-----BEGIN CERTIFICATE-----\n!!!!\n-----END CERTIFICATE-----\n";
+                         },
+                         -6, false},
+        TrustContentCase{"EntryWithoutEnd",
+                         [](const ThrowawayPki &pki) {
+                             return read_text(pki.trust_root_intermediate) + "-----BEGIN CERTIFICATE-----\nMAMC\n";
+                         },
+                         -6, false},
+        TrustContentCase{"TrustedCertificateEntries", trusted_form, 0, true}),
+    [](const testing::TestParamInfo<TrustContentCase> &info) { return std::string(info.param.name); });
 
 // A failed connect closes the socket the patient way: ten failed shutdowns,
 // 5 ms apart. Only a lower bound is checked; the machine may be slower.

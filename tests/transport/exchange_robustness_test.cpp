@@ -3,6 +3,8 @@
 // that cannot be resolved.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +146,45 @@ TEST(ExchangeResources, NoDescriptorLeftOpenAfterSuccessesAndFailures)
         EXPECT_EQ(iSSL_SendThenRecv("127.0.0.1", port, nullptr, "/p", 1, "X", &length, nullptr), -1);
     }
     EXPECT_EQ(open_descriptors(), before);
+}
+
+// The trust file is read through a descriptor that a concurrent exec would
+// not inherit. A FIFO holds the call in its read while the descriptor is looked at.
+TEST(ExchangeResources, TrustFileIsReadCloseOnExec)
+{
+    const ThrowawayPki &pki = shared_pki();
+    const auto service = start_service(pki.full_chain, fixed_answer(kAnswer));
+    const TempDir scratch;
+    const std::string fifo = (scratch.path() / "trust.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::int32_t result = 1;
+    std::thread caller([&] { result = send_request(service->port(), fifo).result; });
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // returns once the call has it open
+    ASSERT_GE(writer, 0);
+    bool found = false;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != fifo) {
+            continue;
+        }
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        std::string key;
+        std::string flags;
+        while (info >> key >> flags && key != "flags:") {
+        }
+        const long value = std::stol(flags, nullptr, 8);
+        if ((value & O_ACCMODE) == O_RDONLY) {
+            found = true;
+            EXPECT_NE(value & O_CLOEXEC, 0) << "flags " << flags;
+        }
+    }
+    EXPECT_TRUE(found);
+    std::ifstream trust(pki.trust_root_intermediate, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(trust), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(::write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(writer);
+    caller.join();
+    EXPECT_EQ(result, 0);
 }
 
 // --- Threads ---

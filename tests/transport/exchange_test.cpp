@@ -1,7 +1,9 @@
 // iSSL_SendThenRecv against the test service: what goes out, what comes back.
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -189,6 +191,37 @@ void PrintTo(const VersionCase &c, std::ostream *out)
 
 class Versions : public testing::TestWithParam<VersionCase> {};
 
+// Whether a client of our own, allowing exactly `version` at security level 0,
+// completes a handshake with the service: the service can speak that version.
+bool service_speaks(std::uint16_t port, int version)
+{
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+    if (!context) {
+        return false;
+    }
+    SSL_CTX_set_security_level(context.get(), 0);
+    if (SSL_CTX_set_min_proto_version(context.get(), version) != 1 ||
+        SSL_CTX_set_max_proto_version(context.get(), version) != 1) {
+        return false;
+    }
+    // OpenSSL's own connect BIO: the same on every platform.
+    BIO *link = BIO_new_connect(("127.0.0.1:" + std::to_string(port)).c_str());
+    const std::unique_ptr<SSL, decltype(&SSL_free)> connection(SSL_new(context.get()), SSL_free);
+    bool spoke = false;
+    if (link != nullptr && connection) {
+        SSL_set_bio(connection.get(), link, link);  // the connection owns the BIO now
+        link = nullptr;
+        spoke = SSL_connect(connection.get()) == 1;
+    }
+    BIO_free(link);
+    ERR_clear_error();
+    return spoke;
+}
+
+// A version the service can be shown to speak must be refused by us: the
+// skip rests on that independent probe, never on the failure we see. (Run
+// once more under an OpenSSL configuration at security level 0, where only
+// our own minimum keeps the old versions out.)
 TEST_P(Versions, OnlyTls12AndTls13AreAccepted)
 {
     const VersionCase &c = GetParam();
@@ -205,11 +238,11 @@ TEST_P(Versions, OnlyTls12AndTls13AreAccepted)
     } catch (const std::exception &error) {
         GTEST_SKIP() << "this OpenSSL cannot serve " << c.name << ": " << error.what();
     }
+    if (c.expected != 0 && !service_speaks(service->port(), c.max_version)) {
+        GTEST_SKIP() << "this OpenSSL cannot speak " << c.name << " even at security level 0";
+    }
     const Received received = send_request(service->port(), shared_pki().trust_root_intermediate);
     service->stop();
-    if (c.expected != 0 && failure.find("unsupported protocol") == std::string::npos) {
-        GTEST_SKIP() << "this OpenSSL cannot serve " << c.name << " (" << failure << ")";
-    }
     EXPECT_EQ(received.result, c.expected) << failure;
 }
 

@@ -50,4 +50,16 @@ bool write_codes(std::ostream &out, const std::vector<std::int32_t> &only, bool 
     return all_known;
 }
 
+std::vector<std::int32_t> unknown_codes(const std::vector<std::int32_t> &wanted)
+{
+    std::vector<std::int32_t> unknown;
+    for (const std::int32_t code : wanted) {
+        if (std::none_of(std::begin(dvkc::result_table), std::end(dvkc::result_table),
+                         [code](const dvkc::ResultInfo &info) { return info.code == code; })) {
+            unknown.push_back(code);
+        }
+    }
+    return unknown;
+}
+
 }  // namespace dvkc::tool

@@ -12,4 +12,7 @@ namespace dvkc::tool {
 // a code in `only` is no result of any call.
 bool write_codes(std::ostream &out, const std::vector<std::int32_t> &only, bool markdown);
 
+// The codes of `wanted` that are no result of any call, in their order.
+std::vector<std::int32_t> unknown_codes(const std::vector<std::int32_t> &wanted);
+
 }  // namespace dvkc::tool

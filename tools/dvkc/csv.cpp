@@ -4,11 +4,55 @@
 #include <map>
 #include <string>
 
+#include "dvkc.h"
+
 namespace dvkc::tool {
 namespace {
 
-constexpr std::size_t max_sn = 16;
-constexpr std::size_t max_ssid = 10;
+constexpr std::size_t max_sn = DVKC_SN_MAX;
+constexpr std::size_t max_ssid = DVKC_SSID_MAX;
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// Offset of the first byte that is not part of well-formed UTF-8 (no
+// overlong forms, no surrogates, nothing above U+10FFFF), or npos.
+std::size_t invalid_utf8_at(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        }
+        if (byte >= 0xC2 && byte <= 0xDF) {
+            length = 2;
+        } else if (byte >= 0xE0 && byte <= 0xEF) {
+            length = 3;
+            low = byte == 0xE0 ? 0xA0 : 0x80;
+            high = byte == 0xED ? 0x9F : 0xBF;
+        } else if (byte >= 0xF0 && byte <= 0xF4) {
+            length = 4;
+            low = byte == 0xF0 ? 0x90 : 0x80;
+            high = byte == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return i;
+        }
+        if (i + length > text.size()) {
+            return i;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+                return i;
+            }
+        }
+        i += length;
+    }
+    return std::string_view::npos;
+}
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -45,8 +89,11 @@ std::string check_text(std::string_view name, std::string_view value, std::size_
         return std::string(name) + " is empty";
     }
     if (value.size() > max) {
-        return std::string(name) + " is longer than " + std::to_string(max) + " characters (" +
+        return std::string(name) + " is longer than " + std::to_string(max) + " bytes (" +
                std::to_string(value.size()) + ")";
+    }
+    if (const std::size_t at = invalid_utf8_at(value); at != std::string_view::npos) {
+        return std::string(name) + " is not valid UTF-8 (byte " + std::to_string(at + 1) + ")";
     }
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
@@ -58,6 +105,10 @@ std::string check_text(std::string_view name, std::string_view value, std::size_
         }
         if (byte < 0x20 || byte == 0x7f) {
             return std::string(name) + " holds a control character";
+        }
+        if (c == '<' || c == '>' || c == '&') {
+            // Texts go into the XML unescaped: one would spoil its whole batch.
+            return std::string(name) + " holds '" + std::string(1, c) + "', which the query cannot carry";
         }
     }
     return {};
@@ -74,6 +125,9 @@ void for_each_line(std::istream &in, std::vector<LineError> &errors, OnLine on_l
     bool first = true;
     while (std::getline(in, line)) {
         ++number;
+        if (number == 1 && line.compare(0, byte_order_mark.size(), byte_order_mark) == 0) {
+            line.erase(0, byte_order_mark.size());
+        }
         if (blank_line(line)) {
             continue;
         }

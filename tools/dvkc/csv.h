@@ -41,9 +41,11 @@ struct RecordsFile {
 
 // Reads `SN,SSID` lines. A record is rejected with its line number when a
 // line does not hold exactly two fields, a quote is unbalanced, SN is empty or
-// longer than 16 characters, SSID is empty or longer than 10, or a field holds
-// a comma, a quote or a control character (none of which a record can carry).
-// A first line "SN,SSID" (any case) is a header.
+// longer than DVKC_SN_MAX bytes, SSID is empty or longer than DVKC_SSID_MAX
+// bytes, a field is not valid UTF-8, or it holds a comma, a quote, a control
+// character, '<', '>' or '&' (none of which a record can carry). A UTF-8
+// byte-order mark at the start is skipped. A first line "SN,SSID" (any case)
+// is a header.
 RecordsFile read_records(std::istream &in);
 
 // One entry of the sample service's codes file.
@@ -62,7 +64,7 @@ struct CodesFile {
 // "SN,Code").
 CodesFile read_codes(std::istream &in);
 
-// "line 7: SN is longer than 16 characters (17)"
+// "line 7: SN is longer than 16 bytes (17)"
 std::string format_line_error(const LineError &error);
 
 }  // namespace dvkc::tool

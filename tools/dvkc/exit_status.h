@@ -5,7 +5,7 @@ namespace dvkc::tool {
 
 enum ExitStatus : int {
     exit_ok = 0,        // every batch answered; serve stopped cleanly; demo done
-    exit_internal = 1,  // unexpected failure (serve: cannot listen or load its certificate)
+    exit_internal = 1,  // unexpected failure; the output cannot be written (serve: cannot listen or load its certificate)
     exit_usage = 2,     // bad command line
     exit_input = 3,     // input rejected before anything was sent
     exit_failed = 4,    // no batch was answered
@@ -16,11 +16,14 @@ enum ExitStatus : int {
 inline constexpr const char *exit_status_help =
     "Exit status:\n"
     "  0  success (query: every batch answered; serve: stopped by a signal)\n"
-    "  1  unexpected failure (serve: cannot listen or load its certificates)\n"
+    "  1  unexpected failure, or the output cannot be written (serve: cannot\n"
+    "     listen or load its certificates)\n"
     "  2  bad command line\n"
     "  3  input rejected before anything was sent (records, identity, trust,\n"
     "     signature or codes file)\n"
     "  4  query: no batch was answered (the failures are reported per batch)\n"
-    "  5  query: some batches were answered, others failed\n";
+    "  5  query: some batches were answered, others failed\n"
+    "  130, 143, 129  stopped by SIGINT, SIGTERM or SIGHUP (query: the finished\n"
+    "     batches are printed; demo and serve remove their temporary files)\n";
 
 }  // namespace dvkc::tool

@@ -1,7 +1,6 @@
 #include "serve.h"
 
 #include <arpa/inet.h>
-#include <signal.h>
 
 #include <charconv>
 #include <fstream>
@@ -15,38 +14,12 @@
 #include "exit_status.h"
 #include "sample_service.h"
 #include "temp_dir.h"
-#include "throwaway_pki.h"
+#include "input_checks.h"
+#include "sample_pki.h"
+#include "stop_signals.h"
 
 namespace dvkc::tool {
 namespace {
-
-// Blocks SIGINT and SIGTERM in this thread (and the threads it starts) for
-// its lifetime, so that wait() can take them.
-class StopSignals {
-public:
-    StopSignals()
-    {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set_, &old_);
-    }
-    StopSignals(const StopSignals &) = delete;
-    StopSignals &operator=(const StopSignals &) = delete;
-    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-
-    int wait()
-    {
-        int signal = 0;
-        while (sigwait(&set_, &signal) != 0) {
-        }
-        return signal;
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t old_{};
-};
 
 std::string read_whole(const std::string &path)
 {
@@ -97,11 +70,11 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
         return exit_usage;
     }
     if (!options.codes_file.empty()) {
-        std::ifstream in(options.codes_file, std::ios::binary);
-        if (!in) {
-            err << "dvkc: cannot read the codes file " << options.codes_file << "\n";
+        if (const std::string why = file_problem(options.codes_file, "codes file"); !why.empty()) {
+            err << "dvkc: " << why << "\n";
             return exit_input;
         }
+        std::ifstream in(options.codes_file, std::ios::binary);
         const CodesFile codes = read_codes(in);
         for (const LineError &error : codes.errors) {
             err << "dvkc: " << options.codes_file << ": " << format_line_error(error) << "\n";
@@ -118,7 +91,14 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
 
     StopSignals signals;
     std::optional<dvkc::sample::TempDir> scratch;
+    signals.on_second_signal([&scratch] {
+        if (scratch) {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratch->path(), ignored);
+        }
+    });
     std::string trust_file;
+    bool pki_reused = false;
     try {
         if (!options.cert.empty()) {
             service.identity = {options.cert, options.key};
@@ -139,11 +119,11 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
                 dir = scratch->path();
             } else {
                 dir = options.pki_dir;
-                std::filesystem::create_directories(dir);
             }
-            const dvkc::sample::ThrowawayPki pki = dvkc::sample::make_throwaway_pki(dir);
-            service.identity = pki.leaf_intermediate;
-            trust_file = pki.trust_root_intermediate;
+            const dvkc::sample::SamplePki pki = dvkc::sample::keep_sample_pki(dir, options.pki_dir.empty() ? 2 : 365);
+            service.identity = pki.identity;
+            trust_file = pki.trust_file;
+            pki_reused = pki.reused;
         }
     } catch (const std::exception &e) {
         err << "dvkc: " << e.what() << "\n";
@@ -159,10 +139,13 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
         return exit_internal;
     }
     out << "dvkc serve: listening on https://" << service.address << ':' << running->port()
-        << "/ (stop with Ctrl-C or SIGTERM)\n";
+        << "/ (stop with Ctrl-C, SIGTERM or SIGHUP)\n";
     if (!trust_file.empty()) {
         out << "dvkc serve: trust file for clients: " << trust_file
-            << (options.pki_dir.empty() ? " (removed when the service stops)" : "") << "\n";
+            << (options.pki_dir.empty() ? " (removed when the service stops)"
+                : pki_reused            ? " (kept from an earlier run)"
+                                        : " (kept)")
+            << "\n";
     }
     out << "dvkc serve: codes: " << (service.error ? "every query answered with ErrID " + std::to_string(*service.error)
                                                    : std::to_string(service.codes.size()) +
@@ -171,7 +154,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
 
     const int signal = signals.wait();
     running->stop();
-    out << "dvkc serve: stopped by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << std::endl;
+    out << "dvkc serve: stopped by " << StopSignals::name(signal) << std::endl;
     return exit_ok;
 }
 

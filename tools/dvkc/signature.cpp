@@ -21,6 +21,9 @@ std::string_view strip_line_end(std::string_view text) noexcept
 
 SignatureSource SignatureSource::from_text(std::string text)
 {
+    if (text.empty()) {
+        throw SignatureError("the signature is empty");
+    }
     return {Kind::text, std::move(text)};
 }
 
@@ -37,24 +40,34 @@ SignatureSource SignatureSource::from_file(const std::string &path)
     if (content.find('\0') != std::string::npos) {
         throw SignatureError("the signature file " + path + " holds a NUL byte");
     }
-    return {Kind::file, std::string(strip_line_end(content))};
+    std::string signature(strip_line_end(content));
+    if (signature.empty()) {
+        throw SignatureError("the signature file " + path + " is empty");
+    }
+    return {Kind::file, std::move(signature)};
 }
 
-SignatureSource SignatureSource::from_command(std::string command)
+SignatureSource SignatureSource::from_command(std::string command, std::chrono::seconds timeout)
 {
-    return {Kind::command, std::move(command)};
+    return {Kind::command, std::move(command), timeout};
 }
 
-std::string SignatureSource::sign(std::string_view document) const
+std::string SignatureSource::sign(std::string_view document, int cancel_fd) const
 {
     if (kind_ != Kind::command) {
         return value_;
     }
     ProcessResult result;
     try {
-        result = run_shell(value_, document);
+        result = run_shell(value_, document, false, RunLimits{timeout_, cancel_fd});
     } catch (const std::system_error &e) {
         throw SignatureError(std::string("the sign command cannot be started: ") + e.what());
+    }
+    if (result.cancelled) {
+        throw SignatureError("the sign command was stopped (interrupted)");
+    }
+    if (result.timed_out) {
+        throw SignatureError("the sign command timed out after " + std::to_string(timeout_.count()) + " s");
     }
     if (result.signal != 0) {
         throw SignatureError("the sign command was killed by signal " + std::to_string(result.signal));

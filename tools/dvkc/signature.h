@@ -2,6 +2,7 @@
 // reads the request document on its standard input.
 #pragma once
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,24 +21,32 @@ class SignatureSource {
 public:
     enum class Kind { text, file, command };
 
+    // Throws SignatureError for an empty text.
     static SignatureSource from_text(std::string text);
-    // Reads the file now (one trailing line end removed); throws SignatureError.
+    // Reads the file now (one trailing line end removed); throws SignatureError,
+    // also when nothing is left.
     static SignatureSource from_file(const std::string &path);
-    static SignatureSource from_command(std::string command);
+    // Each run is stopped after `timeout` (0: never).
+    static SignatureSource from_command(std::string command, std::chrono::seconds timeout = {});
 
     Kind kind() const noexcept { return kind_; }
 
     // The signature for `document`. A command is run through /bin/sh with the
     // document on its standard input; its standard output, one trailing line
     // end removed, is the signature. Throws SignatureError when the command
-    // cannot start, fails, prints nothing or prints a NUL byte.
-    std::string sign(std::string_view document) const;
+    // cannot start, fails, prints nothing or prints a NUL byte, runs out of
+    // time, or is stopped because `cancel_fd` became readable.
+    std::string sign(std::string_view document, int cancel_fd = -1) const;
 
 private:
-    SignatureSource(Kind kind, std::string value) : kind_(kind), value_(std::move(value)) {}
+    SignatureSource(Kind kind, std::string value, std::chrono::seconds timeout = {})
+        : kind_(kind), value_(std::move(value)), timeout_(timeout)
+    {
+    }
 
     Kind kind_;
     std::string value_;  // the text itself, or the command
+    std::chrono::seconds timeout_{};
 };
 
 }  // namespace dvkc::tool

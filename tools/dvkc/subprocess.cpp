@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <system_error>
@@ -123,7 +124,8 @@ public:
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigmask(&attr_, &none);
         posix_spawnattr_setsigdefault(&attr_, &defaults);
-        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setpgroup(&attr_, 0);  // a group of its own, killed as one
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     }
     SpawnAttributes(const SpawnAttributes &) = delete;
     SpawnAttributes &operator=(const SpawnAttributes &) = delete;
@@ -142,9 +144,84 @@ void set_nonblocking(int fd)
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+// When a child must be stopped, and how to tell.
+class Stopper {
+public:
+    explicit Stopper(const RunLimits &limits) : cancel_fd_(limits.cancel_fd)
+    {
+        if (limits.timeout.count() > 0) {
+            deadline_ = Clock::now() + limits.timeout;
+        }
+    }
+
+    // Milliseconds poll() may wait before the deadline (-1: no deadline).
+    int wait_ms() const
+    {
+        if (deadline_ == Clock::time_point::max()) {
+            return -1;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
+    }
+    bool past_deadline() const { return Clock::now() >= deadline_; }
+    bool cancelled() const
+    {
+        if (cancel_fd_ < 0) {
+            return false;
+        }
+        pollfd fd{cancel_fd_, POLLIN, 0};
+        return ::poll(&fd, 1, 0) > 0;
+    }
+    int cancel_fd() const noexcept { return cancel_fd_; }
+
+private:
+    int cancel_fd_;
+    Clock::time_point deadline_ = Clock::time_point::max();
+};
+
+// Reaps `pid`, killing its group first when the limits say so.
+void reap(pid_t pid, const Stopper &stopper, ProcessResult &result)
+{
+    int status = 0;
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, result.timed_out || result.cancelled ? 0 : WNOHANG);
+        if (done == pid) {
+            break;
+        }
+        if (done < 0 && errno != EINTR) {
+            throw_errno("waitpid");
+        }
+        if (done == 0) {
+            if (stopper.cancelled()) {
+                result.cancelled = true;
+            } else if (stopper.past_deadline()) {
+                result.timed_out = true;
+            } else {
+                // Its output is closed but it runs on: look again shortly.
+                pollfd fd{stopper.cancel_fd(), POLLIN, 0};
+                const int wait = stopper.wait_ms();
+                ::poll(&fd, stopper.cancel_fd() >= 0 ? 1 : 0, wait < 0 || wait > 20 ? 20 : wait);
+                continue;
+            }
+            ::kill(-pid, SIGKILL);
+        }
+    }
+    if (result.timed_out || result.cancelled) {
+        ::kill(-pid, SIGKILL);  // whatever the group started
+    }
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+}
+
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string> &argv, std::string_view input, bool capture_err)
+ProcessResult run_process(const std::vector<std::string> &argv, std::string_view input, bool capture_err,
+                          const RunLimits &limits)
 {
     if (argv.empty()) {
         throw std::system_error(std::make_error_code(std::errc::invalid_argument), "run_process");
@@ -181,6 +258,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
     err.write.reset();
 
     ProcessResult result;
+    const Stopper stopper(limits);
     {
         SigpipeBlock no_sigpipe;
         set_nonblocking(in.write.get());
@@ -190,7 +268,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
         }
         char block[65536];
         while (out.read.get() >= 0 || err.read.get() >= 0) {
-            pollfd fds[3];
+            pollfd fds[4];
             nfds_t count = 0;
             const auto watch = [&](const Fd &fd, short events) {
                 if (fd.get() >= 0) {
@@ -200,13 +278,31 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
             watch(in.write, POLLOUT);
             watch(out.read, POLLIN);
             watch(err.read, POLLIN);
-            if (::poll(fds, count, -1) < 0) {
+            if (stopper.cancel_fd() >= 0) {
+                fds[count++] = {stopper.cancel_fd(), POLLIN, 0};
+            }
+            const int ready = ::poll(fds, count, stopper.wait_ms());
+            if (ready < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
-                throw_errno("poll");
+                const int error = errno;
+                ::kill(-pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+                throw_errno("poll", error);
+            }
+            if (stopper.cancelled()) {
+                result.cancelled = true;
+                break;
+            }
+            if (stopper.past_deadline()) {
+                result.timed_out = true;
+                break;
             }
             for (nfds_t k = 0; k < count; ++k) {
+                if (fds[k].fd == stopper.cancel_fd()) {
+                    continue;
+                }
                 if (fds[k].revents == 0) {
                     continue;
                 }
@@ -232,24 +328,19 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
         }
         in.write.reset();
     }
-
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            throw_errno("waitpid");
-        }
+    if (result.timed_out || result.cancelled) {
+        ::kill(-pid, SIGKILL);
     }
-    if (WIFEXITED(status)) {
-        result.exit_status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
+    out.read.reset();
+    err.read.reset();
+    reap(pid, stopper, result);
     return result;
 }
 
-ProcessResult run_shell(const std::string &command, std::string_view input, bool capture_err)
+ProcessResult run_shell(const std::string &command, std::string_view input, bool capture_err,
+                        const RunLimits &limits)
 {
-    return run_process({"/bin/sh", "-c", command}, input, capture_err);
+    return run_process({"/bin/sh", "-c", command}, input, capture_err, limits);
 }
 
 }  // namespace dvkc::tool

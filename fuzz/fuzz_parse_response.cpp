@@ -1,0 +1,93 @@
+// Feeds arbitrary answers to the parser against a context that expects a
+// known ClientID and Nonce. Input: response length argument (int32),
+// TotalCount (int8, at most 16), then the answer text.
+// Properties: the answer text is byte-identical afterwards; the result is one
+// of the parser's; nothing outside the table's codes (and ErrID) changes; the
+// codes change only where the result allows it.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "dvkc.h"
+#include "fuzz_input.h"
+
+namespace {
+
+using dvkc::fuzz::require;
+
+bool is_parse_result(std::int32_t result) noexcept
+{
+#define DVKC_FUZZ_IS_PARSE(call, name, value, words)                                                                   \
+    if (DVKC_CALL_##call == DVKC_CALL_PARSE && result == (value))                                                      \
+        return true;
+    DVKC_RESULTS(DVKC_FUZZ_IS_PARSE)
+#undef DVKC_FUZZ_IS_PARSE
+    return false;
+}
+
+constexpr std::int32_t kGuard = 0x5a5a5a5a;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    dvkc::fuzz::Input input(data, size);
+    const auto length = input.integer<std::int32_t>();
+    std::int32_t total = input.integer<std::int8_t>();
+    if (total > 16) {
+        total %= 17;
+    }
+    // Exactly-sized heap copy, so that ASan catches any read past the NUL.
+    const std::string answer = input.rest();
+    std::vector<char> text(answer.begin(), answer.end());
+    text.push_back('\0');
+    const std::vector<char> text_before = text;
+
+    // The table, with a guard record on each side.
+    const std::size_t records = total > 0 ? static_cast<std::size_t>(total) : 0;
+    std::vector<QueryRecord> table(records + 2);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        std::memset(&table[i], 'a' + static_cast<int>(i % 26), sizeof(QueryRecord));
+        table[i].Code = (i == 0 || i == records + 1) ? kGuard : 1000 + static_cast<std::int32_t>(i);
+    }
+    const std::vector<QueryRecord> table_before = table;
+
+    QueryContext ctx{};
+    std::strcpy(ctx.ClientID, "0123456789ABCDEF0123456789ABCDEF01234567");
+    std::strcpy(ctx.Nonce, "abcDEF123456789");
+    std::strcpy(ctx.ReqTime, "20261208193000");
+    ctx.ErrID = 77;
+    ctx.TotalCount = total;
+    ctx.Records = table.data() + 1;
+    const QueryContext ctx_before = ctx;
+
+    const std::int32_t result = iParse_DVKResponsePKT(&ctx, length, text.data());
+
+    require(text == text_before);
+    require(is_parse_result(result));
+    // Only ErrID and the table's codes may change.
+    require(std::memcmp(ctx.ClientID, ctx_before.ClientID, sizeof ctx.ClientID) == 0);
+    require(std::memcmp(ctx.Nonce, ctx_before.Nonce, sizeof ctx.Nonce) == 0);
+    require(std::memcmp(ctx.ReqTime, ctx_before.ReqTime, sizeof ctx.ReqTime) == 0);
+    require(ctx.TotalCount == ctx_before.TotalCount && ctx.Records == ctx_before.Records);
+    require(std::memcmp(&table[0], &table_before[0], sizeof(QueryRecord)) == 0);
+    require(std::memcmp(&table[records + 1], &table_before[records + 1], sizeof(QueryRecord)) == 0);
+    for (std::size_t i = 1; i <= records; ++i) {
+        QueryRecord masked = table[i];
+        masked.Code = table_before[i].Code;
+        require(std::memcmp(&masked, &table_before[i], sizeof(QueryRecord)) == 0);
+    }
+    const bool codes_untouched =
+        std::memcmp(table.data(), table_before.data(), table.size() * sizeof(QueryRecord)) == 0;
+    if (result == DVKC_PARSE_NOT_HTTP_200) {
+        require(ctx.ErrID == ctx_before.ErrID && codes_untouched);
+    } else if (result == DVKC_PARSE_SERVICE_ERROR) {
+        require(codes_untouched);
+    } else {
+        require(ctx.ErrID == 0);
+        if (result >= DVKC_PARSE_NO_RESPONSE && result <= DVKC_PARSE_TOTAL_COUNT_RANGE) {
+            require(codes_untouched);
+        }
+    }
+    return 0;
+}

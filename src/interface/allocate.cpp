@@ -1,0 +1,22 @@
+#include "interface/allocate.h"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace dvkc {
+namespace {
+std::atomic<test_seam::AllocateHook> allocate_hook{nullptr};
+}  // namespace
+
+void *allocate(std::size_t size) noexcept
+{
+    const test_seam::AllocateHook hook = allocate_hook.load(std::memory_order_acquire);
+    return hook != nullptr ? hook(size) : std::malloc(size);
+}
+
+void test_seam::set_allocate_hook(AllocateHook hook) noexcept
+{
+    allocate_hook.store(hook, std::memory_order_release);
+}
+
+}  // namespace dvkc

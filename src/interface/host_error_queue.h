@@ -1,0 +1,38 @@
+// Leaves the calling thread's OpenSSL error queue as the host left it.
+//
+// OpenSSL clears the thread's queue inside calls such as SSL_connect and
+// SSL_read, and queues errors of its own on any failure, so marks cannot keep
+// the host's entries. Instead the host's entries are taken off the queue when
+// an exported call starts, and when it ends everything queued meanwhile is
+// dropped and the host's entries are raised again, in their order, with their
+// library, reason, file, line, function, and data text.
+#pragma once
+
+#include <cstddef>
+
+namespace dvkc {
+
+class HostErrorQueue {
+public:
+    HostErrorQueue() noexcept;  // takes the host's entries off the queue
+    HostErrorQueue(const HostErrorQueue &) = delete;
+    HostErrorQueue &operator=(const HostErrorQueue &) = delete;
+    ~HostErrorQueue();  // drops ours, puts the host's back
+
+private:
+    // OpenSSL keeps file, function and data texts in the queue's slots,
+    // which later errors reuse: each entry holds copies of its own.
+    struct Entry {
+        unsigned long code;
+        int line;
+        char *file;      // OPENSSL_strdup'd, or null
+        char *function;  // ditto
+        char *data;      // ditto; handed to the queue again on the way out
+    };
+    // OpenSSL keeps at most 16 entries per thread; a few spare slots cost nothing.
+    static constexpr std::size_t kCapacity = 32;
+    Entry entries_[kCapacity];
+    std::size_t count_ = 0;
+};
+
+}  // namespace dvkc
