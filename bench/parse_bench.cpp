@@ -1,6 +1,7 @@
 // Parsing whole answers (status line and headers included): the library
 // against pugixml (parse, then walk the records taking each Code as an
-// integer) and a plain strstr extractor, nanoseconds per record.
+// integer) and a plain strstr extractor making the same checks, nanoseconds
+// per record.
 #include <benchmark/benchmark.h>
 
 #include <pugixml.hpp>
@@ -74,17 +75,48 @@ struct Answer {
         return i == ctx.TotalCount;
     }
 
-    // The plainest extractor: strstr from one Code to the next.
+    // The same checks written plainly with strstr and atoi: the status, our
+    // ClientID and Nonce, then per record its end and its four fields, each
+    // present and non-empty, and the Code.
+    static const char *value_of(const char *from, const char *open, const char *close, const char *stop)
+    {
+        const char *at = std::strstr(from, open);
+        if (at == nullptr || at >= stop) {
+            return nullptr;
+        }
+        at += std::strlen(open);
+        const char *until = std::strstr(at, close);
+        return until != nullptr && until > at && until <= stop ? at : nullptr;
+    }
+
     bool parse_with_strstr()
     {
-        const char *p = std::strstr(text.c_str(), "</TotalCount>");
+        const char *doc = text.c_str();
+        const char *const whole = doc + text.size();
+        if (std::strncmp(doc, "HTTP/", 5) != 0 || std::strstr(doc, "<ErrID>") != nullptr) {
+            return false;
+        }
+        const char *cid = value_of(doc, "<ClientID>", "</ClientID>", whole);
+        const char *nonce = value_of(doc, "<Nonce>", "</Nonce>", whole);
+        if (cid == nullptr || nonce == nullptr || std::strncmp(cid, kCid, std::strlen(kCid)) != 0 ||
+            std::strncmp(nonce, kNonce, std::strlen(kNonce)) != 0) {
+            return false;
+        }
+        const char *p = std::strstr(doc, "</TotalCount>");
         for (int i = 0; p != nullptr && i < ctx.TotalCount; ++i) {
-            p = std::strstr(p, "<Code>");
-            if (p == nullptr) {
+            const char *rec = std::strstr(p, "<Rec>");
+            const char *rec_end = rec == nullptr ? nullptr : std::strstr(rec, "</Rec>");
+            if (rec_end == nullptr || value_of(rec, "<ID>", "</ID>", rec_end) == nullptr ||
+                value_of(rec, "<SN>", "</SN>", rec_end) == nullptr ||
+                value_of(rec, "<SSID4>", "</SSID4>", rec_end) == nullptr) {
                 return false;
             }
-            p += 6;
-            table[static_cast<std::size_t>(i)].Code = std::atoi(p);
+            const char *code = value_of(rec, "<Code>", "</Code>", rec_end);
+            if (code == nullptr) {
+                return false;
+            }
+            table[static_cast<std::size_t>(i)].Code = std::atoi(code);
+            p = rec_end;
         }
         return p != nullptr;
     }

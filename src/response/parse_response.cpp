@@ -9,6 +9,7 @@
 #include "interface/guard.h"
 #include "response/read_number.h"
 #include "response/tag_scan.h"
+#include "response/usual_record.h"
 
 namespace dvkc {
 namespace {
@@ -82,32 +83,40 @@ std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *res
         return DVKC_PARSE_NOT_HTTP_200;
     }
 
+    // Where the text ends, found once. A limit that does not cut the text
+    // (L at least its length) is the same as none, and a search without one
+    // is a plain substring search.
+    const std::size_t seen = strnlen(response, static_cast<std::size_t>(len));
+    const bool limit_cuts = seen == static_cast<std::size_t>(len) && response[len] != '\0';
+    const char *const end = limit_cuts ? response + len + std::strlen(response + len) : response + seen;
+    const std::int32_t limit = limit_cuts ? len : 0;
+
     char text[kFieldChars + 1];
-    if (iGetTagText(response, "<ErrID>", "</ErrID>", len, text, kFieldChars) > 0) {
+    if (iGetTagText(response, "<ErrID>", "</ErrID>", limit, text, kFieldChars) > 0) {
         ctx->ErrID = read_number(text);
         return DVKC_PARSE_SERVICE_ERROR;
     }
     ctx->ErrID = 0;
 
-    if (pFindTag(response, "<DVKResponse>", len) == nullptr) {
+    if (pFindTag(response, "<DVKResponse>", limit) == nullptr) {
         return DVKC_PARSE_NO_RESPONSE;
     }
-    if (iGetTagText(response, "<ClientID>", "</ClientID>", len, text, kFieldChars) == 0) {
+    if (iGetTagText(response, "<ClientID>", "</ClientID>", limit, text, kFieldChars) == 0) {
         return DVKC_PARSE_CLIENT_ID_MISSING;
     }
     if (!equals_field(text, ctx->ClientID, sizeof ctx->ClientID)) {
         return DVKC_PARSE_CLIENT_ID_FOREIGN;
     }
-    if (iGetTagText(response, "<Nonce>", "</Nonce>", len, text, kFieldChars) == 0) {
+    if (iGetTagText(response, "<Nonce>", "</Nonce>", limit, text, kFieldChars) == 0) {
         return DVKC_PARSE_NONCE_MISSING;
     }
     if (!equals_field(text, ctx->Nonce, sizeof ctx->Nonce)) {
         return DVKC_PARSE_NONCE_FOREIGN;
     }
-    if (iGetTagText(response, "<ReqTime>", "</ReqTime>", len, text, kFieldChars) == 0) {
+    if (iGetTagText(response, "<ReqTime>", "</ReqTime>", limit, text, kFieldChars) == 0) {
         return DVKC_PARSE_REQ_TIME_MISSING;
     }
-    if (iGetTagText(response, "<TotalCount>", "</TotalCount>", len, text, kFieldChars) == 0) {
+    if (iGetTagText(response, "<TotalCount>", "</TotalCount>", limit, text, kFieldChars) == 0) {
         return DVKC_PARSE_TOTAL_COUNT_MISSING;
     }
     if (text[0] < '0' || text[0] > '9') {
@@ -121,17 +130,25 @@ std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *res
 
     // Records follow the first </TotalCount>, which the extraction above
     // proved to lie within the limit; from there on the search is unlimited.
-    const char *search = pSkipTag(response, "</TotalCount>", len);
+    const char *search = pSkipTag(response, "</TotalCount>", limit);
     for (std::int32_t i = 0; i < count; ++i) {
-        const char *rec_at = pFindTag(search, "<Rec>", 0);
+        const char *rec_at = static_cast<std::size_t>(end - search) >= 5 && std::memcmp(search, "<Rec>", 5) == 0
+                                 ? search
+                                 : pFindTag(search, "<Rec>", 0);
         if (rec_at == nullptr) {
             return DVKC_PARSE_TOO_FEW_RECORDS;
+        }
+        std::int32_t code = 0;
+        const char *after = nullptr;
+        if (UsualRecord::read(rec_at, end, code, after)) {
+            ctx->Records[i].Code = code;
+            search = after;  // no <Rec> starts inside a record of the usual layout
+            continue;
         }
         char rec[kFieldChars + 1];
         if (iGetTagText(rec_at, "<Rec>", "</Rec>", kRecordSearchLimit, rec, kFieldChars) == 0) {
             return DVKC_PARSE_RECORD_UNCLOSED;
         }
-        std::int32_t code = 0;
         if (const std::int32_t failed = read_record(rec, code); failed != 0) {
             return failed;
         }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "interface/allocate.h"
 #include "platform/read_only_file.h"
 #include "transport/openssl_handles.h"
 
@@ -61,17 +62,17 @@ bool read_whole(const char *path, std::unique_ptr<char, FreeDeleter> &text, std:
         return false;
     }
     std::size_t capacity = 8192;
-    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char *>(std::malloc(capacity)));
+    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char *>(allocate(capacity)));
     std::size_t used = 0;
     while (buffer) {
         if (used == capacity) {
-            capacity *= 2;
-            char *grown = static_cast<char *>(std::realloc(buffer.get(), capacity));
-            if (grown == nullptr) {
+            std::unique_ptr<char, FreeDeleter> grown(static_cast<char *>(allocate(capacity * 2)));
+            if (!grown) {
                 return false;
             }
-            static_cast<void>(buffer.release());
-            buffer.reset(grown);
+            std::memcpy(grown.get(), buffer.get(), used);
+            buffer = std::move(grown);
+            capacity *= 2;
         }
         used += std::fread(buffer.get() + used, 1, capacity - used, file.get());
         if (used < capacity) {

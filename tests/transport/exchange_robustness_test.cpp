@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -161,21 +162,28 @@ TEST(ExchangeResources, TrustFileIsReadCloseOnExec)
     std::thread caller([&] { result = send_request(service->port(), fifo).result; });
     const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // returns once the call has it open
     ASSERT_GE(writer, 0);
+    // Both opens of a FIFO return together, but the call's descriptor may
+    // enter the table a moment after ours: look until it is there.
     bool found = false;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error) != fifo) {
-            continue;
+    for (int attempt = 0; attempt < 2000 && !found; ++attempt) {
+        if (attempt > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
-        std::string key;
-        std::string flags;
-        while (info >> key >> flags && key != "flags:") {
-        }
-        const long value = std::stol(flags, nullptr, 8);
-        if ((value & O_ACCMODE) == O_RDONLY) {
-            found = true;
-            EXPECT_NE(value & O_CLOEXEC, 0) << "flags " << flags;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) != fifo) {
+                continue;
+            }
+            std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+            std::string key;
+            std::string flags;
+            while (info >> key >> flags && key != "flags:") {
+            }
+            const long value = flags.empty() ? 0 : std::stol(flags, nullptr, 8);
+            if (!flags.empty() && (value & O_ACCMODE) == O_RDONLY) {
+                found = true;
+                EXPECT_NE(value & O_CLOEXEC, 0) << "flags " << flags;
+            }
         }
     }
     EXPECT_TRUE(found);
