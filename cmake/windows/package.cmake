@@ -4,6 +4,8 @@
 #   include/dvkc.h, include/dvkc.hpp  C and C++ headers
 #   README-windows.txt                how a host uses it
 #   licenses/OpenSSL-LICENSE.txt      the licence of the OpenSSL linked in
+#   licenses/mingw-w64-runtime.txt    Debian's copyright file of the mingw-w64
+#                                     runtime linked in (winpthreads among it)
 install(TARGETS dvkc
   RUNTIME DESTINATION bin
   ARCHIVE DESTINATION lib)
@@ -12,6 +14,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/dvkc.h ${PROJECT_SOURCE_DIR}/include
   DESTINATION include)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION .)
 install(FILES ${DVKC_OPENSSL_PREFIX}/LICENSE.txt DESTINATION licenses RENAME OpenSSL-LICENSE.txt)
+set(DVKC_MINGW_RUNTIME_COPYRIGHT /usr/share/doc/mingw-w64-x86-64-dev/copyright)
+if(EXISTS ${DVKC_MINGW_RUNTIME_COPYRIGHT})
+  install(FILES ${DVKC_MINGW_RUNTIME_COPYRIGHT} DESTINATION licenses RENAME mingw-w64-runtime.txt)
+endif()
 
 set(CPACK_PACKAGE_NAME DVKCDLL)
 set(CPACK_PACKAGE_VENDOR "DVKCDLL")

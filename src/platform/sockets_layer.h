@@ -1,5 +1,6 @@
-// The sockets layer's start and release. POSIX sockets need neither, so both
-// are no-ops here; the exchange still calls them in their place.
+// The sockets layer's start and release: WSAStartup and WSACleanup on
+// Windows; POSIX sockets need neither, so there both are no-ops (the exchange
+// still calls them in their place, and -2 and -3 never occur).
 #pragma once
 
 #include <cstdint>
