@@ -141,21 +141,24 @@ void write_plot(const std::vector<Row> &rows, const std::string &dir)
     std::ofstream script(dir + "/per_record.gp");
     script << "set terminal png size 1100,480\n"
               "set output '"
-           << dir << "/per_record.png'\n"
-                     "set datafile missing '-'\n"
-                     "set logscale xy\nset xlabel 'records'\nset ylabel 'ns per record (median, log scale)'\n"
-                     "set key top right\nset grid\n"
-                     "set multiplot layout 1,2\n"
-                     "set title 'parse a whole answer'\n"
-                     "plot '"
-           << dir << "/per_record.dat' using 1:2 with linespoints title 'iParse\\_DVKResponsePKT', "
-                     "'' using 1:3 with linespoints title 'pugixml', '' using 1:4 with linespoints title 'strstr'\n"
-                     "set title 'build the request'\n"
-                     "plot '"
-           << dir << "/per_record.dat' using 1:5 with linespoints title 'iMake\\_DVKReqPKT', "
-                     "'' using 1:6 with linespoints title 'iMake\\_DVKRequestPKT', "
-                     "'' using 1:7 with linespoints title 'snprintf'\n"
-                     "unset multiplot\n";
+           << dir
+           << "/per_record.png'\n"
+              "set datafile missing '-'\n"
+              "set logscale xy\nset xlabel 'records'\nset ylabel 'ns per record (median, log scale)'\n"
+              "set key top right\nset grid\n"
+              "set multiplot layout 1,2\n"
+              "set title 'parse a whole answer'\n"
+              "plot '"
+           << dir
+           << "/per_record.dat' using 1:2 with linespoints title 'iParse\\_DVKResponsePKT', "
+              "'' using 1:3 with linespoints title 'pugixml', '' using 1:4 with linespoints title 'strstr'\n"
+              "set title 'build the request'\n"
+              "plot '"
+           << dir
+           << "/per_record.dat' using 1:5 with linespoints title 'iMake\\_DVKReqPKT', "
+              "'' using 1:6 with linespoints title 'iMake\\_DVKRequestPKT', "
+              "'' using 1:7 with linespoints title 'snprintf'\n"
+              "unset multiplot\n";
 }
 
 }  // namespace
@@ -172,9 +175,10 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
 
     const std::string table = table_of(reporter.rows);
-    std::printf("\nSide by side, from this run: median and p90 of the elapsed time, median of the CPU time;\n"
-                "ratio = this median / the other's median (in brackets: the same for CPU time):\n%s",
-                table.c_str());
+    std::printf(
+        "\nSide by side, from this run: median and p90 of the elapsed time, median of the CPU time;\n"
+        "ratio = this median / the other's median (in brackets: the same for CPU time):\n%s",
+        table.c_str());
     if (const char *dir = std::getenv("DVKC_BENCH_OUT"); dir != nullptr && *dir != '\0') {
         std::ofstream(std::string(dir) + "/table.txt") << table;
         write_plot(reporter.rows, dir);

@@ -71,7 +71,8 @@ ServiceEndpoint from_environment(std::string_view text)
     }
     ServiceEndpoint endpoint;
     endpoint.port_tls13 = static_cast<std::uint16_t>(std::atoi(std::string(text.substr(0, first)).c_str()));
-    endpoint.port_tls12 = static_cast<std::uint16_t>(std::atoi(std::string(text.substr(first + 1, second - first - 1)).c_str()));
+    endpoint.port_tls12 =
+        static_cast<std::uint16_t>(std::atoi(std::string(text.substr(first + 1, second - first - 1)).c_str()));
     endpoint.trust_file = std::string(text.substr(second + 1));
     return endpoint;
 }

@@ -75,7 +75,8 @@ const std::string &form_field()
 // The request text the library sends.
 std::string request_text()
 {
-    return std::string("POST http://") + kHost + kPath + " HTTP/1.0\r\nContent-type: application/x-www-form-urlencoded\r\n" +
+    return std::string("POST http://") + kHost + kPath +
+           " HTTP/1.0\r\nContent-type: application/x-www-form-urlencoded\r\n" +
            "Content-length: " + std::to_string(form_field().size()) + "\r\n\r\n" + form_field();
 }
 
@@ -89,8 +90,8 @@ bool exchange_with_library(std::uint16_t port, const std::string &trust)
     const std::string &body = query_body();
     std::int32_t len = 0;
     char *answer = nullptr;
-    if (iSSL_SendThenRecv(kHost, port, trust.c_str(), kPath, static_cast<std::int32_t>(body.size()), body.c_str(),
-                          &len, &answer) != 0) {
+    if (iSSL_SendThenRecv(kHost, port, trust.c_str(), kPath, static_cast<std::int32_t>(body.size()), body.c_str(), &len,
+                          &answer) != 0) {
         return false;
     }
     const bool ok = answered(answer, static_cast<std::size_t>(len));
@@ -216,6 +217,11 @@ void BM_Exchange(benchmark::State &state)
     state.counters["peak RSS kB"] = static_cast<double>(dvkc::bench::peak_rss_kb());
 }
 
-BENCHMARK(BM_Exchange)->ArgName("tls")->Arg(13)->Arg(12)->MinTime(dvkc::bench::bench_seconds(4.0))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Exchange)
+    ->ArgName("tls")
+    ->Arg(13)
+    ->Arg(12)
+    ->MinTime(dvkc::bench::bench_seconds(4.0))
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -39,7 +39,8 @@ struct Answer {
     QueryContext ctx{};
     std::string text;
 
-    Answer(int records, std::size_t filler) : table(static_cast<std::size_t>(records)), text(make_answer(records, filler))
+    Answer(int records, std::size_t filler)
+        : table(static_cast<std::size_t>(records)), text(make_answer(records, filler))
     {
         std::strcpy(ctx.ClientID, kCid);
         std::strcpy(ctx.Nonce, kNonce);
@@ -62,7 +63,8 @@ struct Answer {
             return false;
         }
         const pugi::xml_node root = doc.child("DVKResponse");
-        if (std::strcmp(root.child_value("ClientID"), kCid) != 0 || std::strcmp(root.child_value("Nonce"), kNonce) != 0) {
+        if (std::strcmp(root.child_value("ClientID"), kCid) != 0 ||
+            std::strcmp(root.child_value("Nonce"), kNonce) != 0) {
             return false;
         }
         int i = 0;

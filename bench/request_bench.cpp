@@ -53,9 +53,10 @@ char *plain_document(const QueryContext &ctx, const char *client_id, const char 
     }
     char *at = doc;
     char *const end = doc + capacity;
-    at += std::snprintf(at, static_cast<std::size_t>(end - at),
-                        "<DVKReq><ClientID>%s</ClientID><Nonce>%s</Nonce><ReqTime>%s</ReqTime><TotalCount>%d</TotalCount>",
-                        client_id, nonce, req_time, ctx.TotalCount);
+    at += std::snprintf(
+        at, static_cast<std::size_t>(end - at),
+        "<DVKReq><ClientID>%s</ClientID><Nonce>%s</Nonce><ReqTime>%s</ReqTime><TotalCount>%d</TotalCount>", client_id,
+        nonce, req_time, ctx.TotalCount);
     for (std::int32_t i = 0; i < ctx.TotalCount; ++i) {
         at += std::snprintf(at, static_cast<std::size_t>(end - at), "<Rec><ID>%d</ID><SN>%s</SN><SSID>%s</SSID></Rec>",
                             i + 1, ctx.Records[i].SN, ctx.Records[i].SSID);

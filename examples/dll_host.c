@@ -13,8 +13,8 @@
 
 typedef int32_t (*MakeReqFn)(int32_t, const char *, QueryContext *, int32_t *, char **);
 typedef int32_t (*MakeRequestFn)(int32_t, const char *, int32_t, const char *, int32_t *, char **);
-typedef int32_t (*SendThenRecvFn)(const char *, int32_t, const char *, const char *, int32_t, const char *,
-                                  int32_t *, char **);
+typedef int32_t (*SendThenRecvFn)(const char *, int32_t, const char *, const char *, int32_t, const char *, int32_t *,
+                                  char **);
 typedef int32_t (*ParseFn)(QueryContext *, int32_t, const char *);
 typedef void (*FreeFn)(void *);
 

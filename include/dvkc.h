@@ -62,14 +62,14 @@ extern "C" {
 
 /* ------------------------------------------------------------------ limits */
 
-#define DVKC_SN_MAX 16              /* bytes of a record's SN (without the NUL) */
-#define DVKC_SSID_MAX 10            /* bytes of a record's SSID (without the NUL) */
-#define DVKC_MAX_RECORDS 1000       /* records one answer can carry */
-#define DVKC_ANSWER_MAX 409600      /* bytes of an answer kept; the rest is cut */
+#define DVKC_SN_MAX 16               /* bytes of a record's SN (without the NUL) */
+#define DVKC_SSID_MAX 10             /* bytes of a record's SSID (without the NUL) */
+#define DVKC_MAX_RECORDS 1000        /* records one answer can carry */
+#define DVKC_ANSWER_MAX 409600       /* bytes of an answer kept; the rest is cut */
 #define DVKC_IDENTITY_READ_MAX 10240 /* bytes of the identity file digested */
-#define DVKC_CLIENT_ID_LENGTH 40    /* hex digits of a ClientID */
-#define DVKC_NONCE_LENGTH 15        /* characters of a Nonce */
-#define DVKC_REQ_TIME_LENGTH 14     /* digits of a ReqTime */
+#define DVKC_CLIENT_ID_LENGTH 40     /* hex digits of a ClientID */
+#define DVKC_NONCE_LENGTH 15         /* characters of a Nonce */
+#define DVKC_REQ_TIME_LENGTH 14      /* digits of a ReqTime */
 
 /* ----------------------------------------------------------------- records */
 
@@ -123,76 +123,62 @@ typedef enum DVKC_Call {
  *   #define ROW(call, name, value, words) { DVKC_CALL_##call, value, words },
  *   DVKC_RESULTS(ROW)
  */
-#define DVKC_RESULTS(X)                                                                    \
-    /* iMake_DVKReqPKT */                                                                  \
-    X(BUILD, DVKC_BUILD_OK, 0, "request document built")                                   \
-    X(BUILD, DVKC_BUILD_IDENTITY_UNREADABLE, -1,                                           \
-      "the identity file cannot be read or digested (or a required argument is null)")     \
-    X(BUILD, DVKC_BUILD_NO_MEMORY, -2, "no memory for the request document")               \
-    /* iMake_DVKRequestPKT */                                                              \
-    X(WRAP, DVKC_WRAP_OK, 0, "request envelope built")                                     \
-    X(WRAP, DVKC_WRAP_NO_MEMORY, -1,                                                       \
-      "no memory for the request envelope (or a required argument is null)")               \
-    /* iSSL_SendThenRecv, in the order the conditions are met */                           \
-    X(EXCHANGE, DVKC_EXCHANGE_OK, 0, "answer received")                                    \
-    X(EXCHANGE, DVKC_EXCHANGE_NO_MEMORY, -1,                                               \
-      "no memory for the request or the answer (or a required argument is null)")          \
-    /* -2 and -3 come from the Windows sockets layer only */                               \
-    X(EXCHANGE, DVKC_EXCHANGE_SOCKETS_REFUSED, -2, "the sockets layer refused to start")   \
-    X(EXCHANGE, DVKC_EXCHANGE_SOCKETS_VERSION, -3,                                         \
-      "the sockets layer started with another version")                                    \
-    X(EXCHANGE, DVKC_EXCHANGE_TLS_INIT, -4, "the TLS library cannot be initialised")       \
-    X(EXCHANGE, DVKC_EXCHANGE_TLS_CONTEXT, -5, "the TLS client context cannot be created") \
-    X(EXCHANGE, DVKC_EXCHANGE_TRUST_FILE, -6,                                              \
-      "the trust file cannot be loaded (missing, unreadable or not PEM certificates)")     \
-    X(EXCHANGE, DVKC_EXCHANGE_SOCKET, -7, "no TCP socket can be created")                  \
-    X(EXCHANGE, DVKC_EXCHANGE_RESOLVE, -8, "the host name cannot be resolved")             \
-    X(EXCHANGE, DVKC_EXCHANGE_CONNECT, -9,                                                 \
-      "the TCP connection failed (nothing listening, or unreachable)")                     \
-    X(EXCHANGE, DVKC_EXCHANGE_TLS_CONNECTION, -10, "the TLS connection cannot be created") \
-    X(EXCHANGE, DVKC_EXCHANGE_TLS_ATTACH, -11,                                             \
-      "the socket cannot be attached to the TLS connection")                               \
-    X(EXCHANGE, DVKC_EXCHANGE_HANDSHAKE, -12,                                              \
-      "the TLS handshake failed (the server is not trusted by the trust file, or no "      \
-      "common TLS version)")                                                               \
-    X(EXCHANGE, DVKC_EXCHANGE_NO_SERVER_CERT, -13, "the server presented no certificate")  \
-    X(EXCHANGE, DVKC_EXCHANGE_SUBJECT_NAME, -14,                                           \
-      "the server certificate's subject name cannot be read")                              \
-    X(EXCHANGE, DVKC_EXCHANGE_ISSUER_NAME, -15,                                            \
-      "the server certificate's issuer name cannot be read")                               \
-    X(EXCHANGE, DVKC_EXCHANGE_WRITE, -16,                                                  \
-      "the request cannot be written (the server closed the connection)")                  \
-    X(EXCHANGE, DVKC_EXCHANGE_CHAIN_KEY, -17,                                              \
-      "the server's chain carries an issuer key that is not in the trust file")            \
-    /* iParse_DVKResponsePKT */                                                            \
-    X(PARSE, DVKC_PARSE_OK, 0, "answer accepted, codes written")                           \
-    X(PARSE, DVKC_PARSE_NOT_HTTP_200, -1,                                                  \
-      "the answer is not an HTTP 200 response (or a required argument is null)")           \
-    X(PARSE, DVKC_PARSE_SERVICE_ERROR, 2000, "the service reported an error")              \
-    X(PARSE, DVKC_PARSE_NO_RESPONSE, 2001, "the answer has no <DVKResponse>")              \
-    X(PARSE, DVKC_PARSE_CLIENT_ID_MISSING, 2002, "the answer's ClientID is missing or empty") \
-    X(PARSE, DVKC_PARSE_CLIENT_ID_FOREIGN, 2003,                                           \
-      "the answer's ClientID is not ours (another identity file?)")                        \
-    X(PARSE, DVKC_PARSE_NONCE_MISSING, 2004, "the answer's nonce is missing or empty")     \
-    X(PARSE, DVKC_PARSE_NONCE_FOREIGN, 2005, "the answer's nonce is not the one we sent")  \
-    X(PARSE, DVKC_PARSE_REQ_TIME_MISSING, 2006, "the answer's ReqTime is missing or empty") \
-    X(PARSE, DVKC_PARSE_TOTAL_COUNT_MISSING, 2007,                                         \
-      "the answer's TotalCount is missing or empty")                                       \
-    X(PARSE, DVKC_PARSE_TOTAL_COUNT_NOT_NUMBER, 2008,                                      \
-      "the answer's TotalCount does not start with a digit")                               \
-    X(PARSE, DVKC_PARSE_TOTAL_COUNT_RANGE, 2009,                                           \
-      "the answer's TotalCount is not between 1 and 1000, or exceeds the records sent")    \
-    X(PARSE, DVKC_PARSE_TOO_FEW_RECORDS, 2011,                                             \
-      "the answer holds fewer records than its TotalCount")                                \
-    X(PARSE, DVKC_PARSE_RECORD_UNCLOSED, 2012,                                             \
-      "a record of the answer is empty or has no </Rec> within 500 characters")            \
-    X(PARSE, DVKC_PARSE_RECORD_NO_ID, 2013, "a record of the answer has no ID")            \
-    X(PARSE, DVKC_PARSE_RECORD_NO_SN, 2014, "a record of the answer has no SN")            \
-    X(PARSE, DVKC_PARSE_RECORD_NO_SSID4, 2015, "a record of the answer has no SSID4")      \
-    X(PARSE, DVKC_PARSE_RECORD_NO_CODE, 2016,                                              \
-      "a record of the answer has no Code within its first 100 characters")                \
-    X(PARSE, DVKC_PARSE_RECORD_BAD_CODE, 2017,                                             \
-      "a record's Code does not start with a digit or '-'")
+#define DVKC_RESULTS(X)                                                                                                \
+    /* iMake_DVKReqPKT */                                                                                              \
+    X(BUILD, DVKC_BUILD_OK, 0, "request document built")                                                               \
+    X(BUILD, DVKC_BUILD_IDENTITY_UNREADABLE, -1,                                                                       \
+      "the identity file cannot be read or digested (or a required argument is null)")                                 \
+    X(BUILD, DVKC_BUILD_NO_MEMORY, -2, "no memory for the request document")                                           \
+    /* iMake_DVKRequestPKT */                                                                                          \
+    X(WRAP, DVKC_WRAP_OK, 0, "request envelope built")                                                                 \
+    X(WRAP, DVKC_WRAP_NO_MEMORY, -1, "no memory for the request envelope (or a required argument is null)")            \
+    /* iSSL_SendThenRecv, in the order the conditions are met */                                                       \
+    X(EXCHANGE, DVKC_EXCHANGE_OK, 0, "answer received")                                                                \
+    X(EXCHANGE, DVKC_EXCHANGE_NO_MEMORY, -1,                                                                           \
+      "no memory for the request or the answer (or a required argument is null)")                                      \
+    /* -2 and -3 come from the Windows sockets layer only */                                                           \
+    X(EXCHANGE, DVKC_EXCHANGE_SOCKETS_REFUSED, -2, "the sockets layer refused to start")                               \
+    X(EXCHANGE, DVKC_EXCHANGE_SOCKETS_VERSION, -3, "the sockets layer started with another version")                   \
+    X(EXCHANGE, DVKC_EXCHANGE_TLS_INIT, -4, "the TLS library cannot be initialised")                                   \
+    X(EXCHANGE, DVKC_EXCHANGE_TLS_CONTEXT, -5, "the TLS client context cannot be created")                             \
+    X(EXCHANGE, DVKC_EXCHANGE_TRUST_FILE, -6,                                                                          \
+      "the trust file cannot be loaded (missing, unreadable or not PEM certificates)")                                 \
+    X(EXCHANGE, DVKC_EXCHANGE_SOCKET, -7, "no TCP socket can be created")                                              \
+    X(EXCHANGE, DVKC_EXCHANGE_RESOLVE, -8, "the host name cannot be resolved")                                         \
+    X(EXCHANGE, DVKC_EXCHANGE_CONNECT, -9, "the TCP connection failed (nothing listening, or unreachable)")            \
+    X(EXCHANGE, DVKC_EXCHANGE_TLS_CONNECTION, -10, "the TLS connection cannot be created")                             \
+    X(EXCHANGE, DVKC_EXCHANGE_TLS_ATTACH, -11, "the socket cannot be attached to the TLS connection")                  \
+    X(EXCHANGE, DVKC_EXCHANGE_HANDSHAKE, -12,                                                                          \
+      "the TLS handshake failed (the server is not trusted by the trust file, or no "                                  \
+      "common TLS version)")                                                                                           \
+    X(EXCHANGE, DVKC_EXCHANGE_NO_SERVER_CERT, -13, "the server presented no certificate")                              \
+    X(EXCHANGE, DVKC_EXCHANGE_SUBJECT_NAME, -14, "the server certificate's subject name cannot be read")               \
+    X(EXCHANGE, DVKC_EXCHANGE_ISSUER_NAME, -15, "the server certificate's issuer name cannot be read")                 \
+    X(EXCHANGE, DVKC_EXCHANGE_WRITE, -16, "the request cannot be written (the server closed the connection)")          \
+    X(EXCHANGE, DVKC_EXCHANGE_CHAIN_KEY, -17,                                                                          \
+      "the server's chain carries an issuer key that is not in the trust file")                                        \
+    /* iParse_DVKResponsePKT */                                                                                        \
+    X(PARSE, DVKC_PARSE_OK, 0, "answer accepted, codes written")                                                       \
+    X(PARSE, DVKC_PARSE_NOT_HTTP_200, -1, "the answer is not an HTTP 200 response (or a required argument is null)")   \
+    X(PARSE, DVKC_PARSE_SERVICE_ERROR, 2000, "the service reported an error")                                          \
+    X(PARSE, DVKC_PARSE_NO_RESPONSE, 2001, "the answer has no <DVKResponse>")                                          \
+    X(PARSE, DVKC_PARSE_CLIENT_ID_MISSING, 2002, "the answer's ClientID is missing or empty")                          \
+    X(PARSE, DVKC_PARSE_CLIENT_ID_FOREIGN, 2003, "the answer's ClientID is not ours (another identity file?)")         \
+    X(PARSE, DVKC_PARSE_NONCE_MISSING, 2004, "the answer's nonce is missing or empty")                                 \
+    X(PARSE, DVKC_PARSE_NONCE_FOREIGN, 2005, "the answer's nonce is not the one we sent")                              \
+    X(PARSE, DVKC_PARSE_REQ_TIME_MISSING, 2006, "the answer's ReqTime is missing or empty")                            \
+    X(PARSE, DVKC_PARSE_TOTAL_COUNT_MISSING, 2007, "the answer's TotalCount is missing or empty")                      \
+    X(PARSE, DVKC_PARSE_TOTAL_COUNT_NOT_NUMBER, 2008, "the answer's TotalCount does not start with a digit")           \
+    X(PARSE, DVKC_PARSE_TOTAL_COUNT_RANGE, 2009,                                                                       \
+      "the answer's TotalCount is not between 1 and 1000, or exceeds the records sent")                                \
+    X(PARSE, DVKC_PARSE_TOO_FEW_RECORDS, 2011, "the answer holds fewer records than its TotalCount")                   \
+    X(PARSE, DVKC_PARSE_RECORD_UNCLOSED, 2012,                                                                         \
+      "a record of the answer is empty or has no </Rec> within 500 characters")                                        \
+    X(PARSE, DVKC_PARSE_RECORD_NO_ID, 2013, "a record of the answer has no ID")                                        \
+    X(PARSE, DVKC_PARSE_RECORD_NO_SN, 2014, "a record of the answer has no SN")                                        \
+    X(PARSE, DVKC_PARSE_RECORD_NO_SSID4, 2015, "a record of the answer has no SSID4")                                  \
+    X(PARSE, DVKC_PARSE_RECORD_NO_CODE, 2016, "a record of the answer has no Code within its first 100 characters")    \
+    X(PARSE, DVKC_PARSE_RECORD_BAD_CODE, 2017, "a record's Code does not start with a digit or '-'")
 
 /* The results as names (plain enumerators: nothing is exported for them). */
 enum DVKC_Result {
@@ -205,8 +191,8 @@ enum DVKC_Result {
  * not the one we sent"; "unknown result" for anything else. Never null. */
 static inline const char *dvkc_result_words(DVKC_Call call, int32_t result)
 {
-#define DVKC_RESULT_WORDS(c, name, value, words)           \
-    if (call == DVKC_CALL_##c && result == (int32_t)(value)) \
+#define DVKC_RESULT_WORDS(c, name, value, words)                                                                       \
+    if (call == DVKC_CALL_##c && result == (int32_t)(value))                                                           \
         return words;
     DVKC_RESULTS(DVKC_RESULT_WORDS)
 #undef DVKC_RESULT_WORDS
@@ -217,10 +203,14 @@ static inline const char *dvkc_result_words(DVKC_Call call, int32_t result)
 static inline const char *dvkc_call_name(DVKC_Call call)
 {
     switch (call) {
-    case DVKC_CALL_BUILD: return "iMake_DVKReqPKT";
-    case DVKC_CALL_WRAP: return "iMake_DVKRequestPKT";
-    case DVKC_CALL_EXCHANGE: return "iSSL_SendThenRecv";
-    case DVKC_CALL_PARSE: return "iParse_DVKResponsePKT";
+    case DVKC_CALL_BUILD:
+        return "iMake_DVKReqPKT";
+    case DVKC_CALL_WRAP:
+        return "iMake_DVKRequestPKT";
+    case DVKC_CALL_EXCHANGE:
+        return "iSSL_SendThenRecv";
+    case DVKC_CALL_PARSE:
+        return "iParse_DVKResponsePKT";
     }
     return "?";
 }
@@ -255,8 +245,7 @@ static inline const char *dvkc_call_name(DVKC_Call call)
  *   2^31 - 1 bytes); ErrID is 0 and ClientID, Nonce and ReqTime hold the new
  *   values, but the codes are unchanged.
  */
-DVKC_API int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_path,
-                                 QueryContext *ctx, int32_t *out_len,
+DVKC_API int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_path, QueryContext *ctx, int32_t *out_len,
                                  char **out_buf) DVKC_NOEXCEPT;
 
 /*
@@ -274,8 +263,7 @@ DVKC_API int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_pat
  * DVKC_WRAP_NO_MEMORY: the envelope cannot be allocated (or would exceed
  *   2^31 - 1 bytes), or a pointer is null; nothing is written.
  */
-DVKC_API int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc,
-                                     int32_t sig_len, const char *sig,
+DVKC_API int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t sig_len, const char *sig,
                                      int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
 
 /*
@@ -315,10 +303,8 @@ DVKC_API int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc,
  * DVKC_EXCHANGE_OK: *out_len and *out_buf set. Any other result (see
  * DVKC_RESULTS) writes nothing and leaves nothing acquired.
  */
-DVKC_API int32_t iSSL_SendThenRecv(const char *host, int32_t port,
-                                   const char *trust_path, const char *url_path,
-                                   int32_t body_len, const char *body,
-                                   int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
+DVKC_API int32_t iSSL_SendThenRecv(const char *host, int32_t port, const char *trust_path, const char *url_path,
+                                   int32_t body_len, const char *body, int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
 
 /*
  * iParse_DVKResponsePKT: checks a raw answer (as iSSL_SendThenRecv returns
@@ -347,16 +333,14 @@ DVKC_API int32_t iSSL_SendThenRecv(const char *host, int32_t port,
  *   (from 0): ErrID 0; the codes of records 0 to k - 1 written, the others
  *   untouched.
  */
-DVKC_API int32_t iParse_DVKResponsePKT(QueryContext *ctx, int32_t response_len,
-                                       const char *response) DVKC_NOEXCEPT;
+DVKC_API int32_t iParse_DVKResponsePKT(QueryContext *ctx, int32_t response_len, const char *response) DVKC_NOEXCEPT;
 
 /*
  * bin2hex: writes count bytes as 2*count uppercase hex digits and a NUL into
  * out, which must hold 2*count + 1 bytes. A count of 0 or less, or null
  * bytes, writes the empty text; a null out writes nothing. Always returns 0.
  */
-DVKC_API int32_t bin2hex(const unsigned char *bytes, int32_t count,
-                         char *out) DVKC_NOEXCEPT;
+DVKC_API int32_t bin2hex(const unsigned char *bytes, int32_t count, char *out) DVKC_NOEXCEPT;
 
 /* vFreeData: releases a buffer returned by this library; null is ignored. */
 DVKC_API void vFreeData(void *buffer) DVKC_NOEXCEPT;

@@ -41,16 +41,25 @@ namespace dvkc {
 /* ---------------------------------------------------------------- results */
 
 /* The four calls of a query, in the order they run. */
-enum class Call { build = DVKC_CALL_BUILD, wrap = DVKC_CALL_WRAP, exchange = DVKC_CALL_EXCHANGE, parse = DVKC_CALL_PARSE };
+enum class Call {
+    build = DVKC_CALL_BUILD,
+    wrap = DVKC_CALL_WRAP,
+    exchange = DVKC_CALL_EXCHANGE,
+    parse = DVKC_CALL_PARSE
+};
 
 /* The exported name of a call, e.g. "iSSL_SendThenRecv". */
 constexpr std::string_view call_name(Call call) noexcept
 {
     switch (call) {
-    case Call::build: return "iMake_DVKReqPKT";
-    case Call::wrap: return "iMake_DVKRequestPKT";
-    case Call::exchange: return "iSSL_SendThenRecv";
-    case Call::parse: return "iParse_DVKResponsePKT";
+    case Call::build:
+        return "iMake_DVKReqPKT";
+    case Call::wrap:
+        return "iMake_DVKRequestPKT";
+    case Call::exchange:
+        return "iSSL_SendThenRecv";
+    case Call::parse:
+        return "iParse_DVKResponsePKT";
     }
     return "?";
 }
@@ -159,7 +168,10 @@ inline std::int32_t checked_length(std::size_t size)
 }
 
 /* The C calls need NUL-terminated texts. */
-inline std::string terminated(std::string_view text) { return std::string(text); }
+inline std::string terminated(std::string_view text)
+{
+    return std::string(text);
+}
 }  // namespace detail
 
 /* iMake_DVKRequestPKT: wraps a document and a signature into the envelope. */
@@ -179,10 +191,10 @@ inline Buffer make_envelope(std::string_view document, std::string_view signatur
 
 /* Where and how to reach the service. */
 struct Endpoint {
-    std::string host;        /* name or dotted IPv4 address */
+    std::string host; /* name or dotted IPv4 address */
     std::int32_t port = 443;
-    std::string path = "/";  /* URL path, normally starting with '/' */
-    std::string trust_file;  /* PEM certificates that authenticate the server */
+    std::string path = "/"; /* URL path, normally starting with '/' */
+    std::string trust_file; /* PEM certificates that authenticate the server */
 };
 
 /* iSSL_SendThenRecv: posts `body` and returns the raw answer. */
@@ -191,9 +203,9 @@ inline Buffer exchange(const Endpoint &endpoint, std::string_view body)
     const std::string text = detail::terminated(body);
     char *out = nullptr;
     std::int32_t length = 0;
-    const std::int32_t rc = iSSL_SendThenRecv(endpoint.host.c_str(), endpoint.port, endpoint.trust_file.c_str(),
-                                              endpoint.path.c_str(), detail::checked_length(text.size()),
-                                              text.c_str(), &length, &out);
+    const std::int32_t rc =
+        iSSL_SendThenRecv(endpoint.host.c_str(), endpoint.port, endpoint.trust_file.c_str(), endpoint.path.c_str(),
+                          detail::checked_length(text.size()), text.c_str(), &length, &out);
     if (rc != 0) {
         throw Error(Call::exchange, rc);
     }

@@ -34,8 +34,8 @@ std::string answer_body(const DvkRequest &request, const CodeTable &codes)
         const DvkRequestRecord &record = request.records[i];
         const auto found = codes.find(record.sn);
         const std::int32_t code = found != codes.end() ? found->second : default_code(record.sn);
-        body += "<Rec><ID>" + std::to_string(i) + "</ID><SN>" + record.sn + "</SN><SSID4>" +
-                record.ssid.substr(0, 4) + "</SSID4><Code>" + std::to_string(code) + "</Code></Rec>";
+        body += "<Rec><ID>" + std::to_string(i) + "</ID><SN>" + record.sn + "</SN><SSID4>" + record.ssid.substr(0, 4) +
+                "</SSID4><Code>" + std::to_string(code) + "</Code></Rec>";
     }
     body += "</DVKResponse>";
     return body;

@@ -20,15 +20,14 @@ struct DvkRequest {
     std::string client_id;
     std::string nonce;
     std::string req_time;
-    std::string total_count;  // as sent
+    std::string total_count;                // as sent
     std::vector<DvkRequestRecord> records;  // in order of appearance
-    std::string req_length;   // DVKReqLength, as sent
+    std::string req_length;                 // DVKReqLength, as sent
     std::string signature;
 };
 
 // The text between "<name>" and the next "</name>" at or after `from`.
-std::optional<std::string_view> element_text(std::string_view xml, std::string_view name,
-                                             std::size_t from = 0);
+std::optional<std::string_view> element_text(std::string_view xml, std::string_view name, std::size_t from = 0);
 
 // The value of the DVKRequestXMLData form field: the body after
 // "DVKRequestXMLData=", up to the end of the received bytes.

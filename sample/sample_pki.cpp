@@ -88,8 +88,8 @@ SamplePki keep_sample_pki(const std::filesystem::path &dir, int days)
         issue_certificate(profile("DVKC Sample Root", true, 1), root_key.get(), nullptr, root_key.get());
     const CertificatePtr intermediate = issue_certificate(profile("DVKC Sample Intermediate", true, 2),
                                                           intermediate_key.get(), root.get(), root_key.get());
-    const CertificatePtr server = issue_certificate(profile("127.0.0.1", false, 3), server_key.get(),
-                                                    intermediate.get(), intermediate_key.get());
+    const CertificatePtr server =
+        issue_certificate(profile("127.0.0.1", false, 3), server_key.get(), intermediate.get(), intermediate_key.get());
     const std::string intermediate_pem = certificate_pem(intermediate.get());
 
     create_file(pki.identity.key_file, private_key_pem(server_key.get()), 0600);

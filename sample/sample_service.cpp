@@ -55,12 +55,11 @@ SampleService::SampleService(SampleServiceOptions options) : state_(std::make_un
     service.no_delay = true;
     service.idle_timeout_ms = state->options.idle_timeout_ms;
     service.on_error = [state](std::string_view what) { state->log("-", "connection ended: " + std::string(what)); };
-    state->service = std::make_unique<TlsService>(
-        std::move(service), [state](const ServiceRequest &request) {
-            SampleAnswer answer = answer_request(request.raw, state->options.codes, state->options.error);
-            state->log(request.peer, answer.summary);
-            return std::move(answer.http);
-        });
+    state->service = std::make_unique<TlsService>(std::move(service), [state](const ServiceRequest &request) {
+        SampleAnswer answer = answer_request(request.raw, state->options.codes, state->options.error);
+        state->log(request.peer, answer.summary);
+        return std::move(answer.http);
+    });
 }
 
 SampleService::~SampleService()

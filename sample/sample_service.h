@@ -17,12 +17,12 @@ namespace dvkc::sample {
 class TlsService;
 
 struct SampleServiceOptions {
-    TlsIdentity identity;                    // chain (leaf first) and key
+    TlsIdentity identity;  // chain (leaf first) and key
     std::string address = "127.0.0.1";
-    std::uint16_t port = 0;                  // 0: an ephemeral port
-    CodeTable codes;                         // SN -> Code; others by default_code()
-    std::optional<std::int32_t> error;       // answer every query with this ErrID
-    int idle_timeout_ms = 30'000;            // a connection silent this long is closed
+    std::uint16_t port = 0;             // 0: an ephemeral port
+    CodeTable codes;                    // SN -> Code; others by default_code()
+    std::optional<std::int32_t> error;  // answer every query with this ErrID
+    int idle_timeout_ms = 30'000;       // a connection silent this long is closed
     // One line per request (and per connection that failed before one);
     // called from the service's threads, one call at a time.
     std::function<void(std::string_view line)> log;

@@ -214,15 +214,16 @@ ThrowawayPki make_throwaway_pki(const std::filesystem::path &dir)
         return profile;
     };
 
-    const CertificatePtr root = issue_certificate(ca("DVKC Throwaway Root", 1), root_key.get(), nullptr, root_key.get());
-    const CertificatePtr intermediate = issue_certificate(ca("DVKC Throwaway Intermediate", 2), intermediate_key.get(),
-                                                          root.get(), root_key.get());
+    const CertificatePtr root =
+        issue_certificate(ca("DVKC Throwaway Root", 1), root_key.get(), nullptr, root_key.get());
+    const CertificatePtr intermediate =
+        issue_certificate(ca("DVKC Throwaway Intermediate", 2), intermediate_key.get(), root.get(), root_key.get());
     const CertificatePtr leaf =
         issue_certificate(server("127.0.0.1", 3), leaf_key.get(), intermediate.get(), intermediate_key.get());
-    const CertificatePtr unrelated_ca = issue_certificate(ca("DVKC Unrelated CA", 4), unrelated_ca_key.get(), nullptr,
-                                                          unrelated_ca_key.get());
-    const CertificatePtr unrelated_leaf = issue_certificate(server("127.0.0.1", 5), unrelated_leaf_key.get(),
-                                                            unrelated_ca.get(), unrelated_ca_key.get());
+    const CertificatePtr unrelated_ca =
+        issue_certificate(ca("DVKC Unrelated CA", 4), unrelated_ca_key.get(), nullptr, unrelated_ca_key.get());
+    const CertificatePtr unrelated_leaf =
+        issue_certificate(server("127.0.0.1", 5), unrelated_leaf_key.get(), unrelated_ca.get(), unrelated_ca_key.get());
     CertificateProfile reissued = ca("DVKC Throwaway Root, re-issued", 6);
     reissued.not_before_offset = -7200;
     reissued.not_after_offset = 3 * 86400;

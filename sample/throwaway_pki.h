@@ -30,18 +30,18 @@ KeyPtr generate_p256_key();
 
 struct CertificateProfile {
     std::string common_name;
-    bool is_ca = false;                    // CA: basicConstraints CA:TRUE, keyCertSign
-    long not_before_offset = -3600;        // seconds from now
-    long not_after_offset = 2 * 86400;     // seconds from now
+    bool is_ca = false;                 // CA: basicConstraints CA:TRUE, keyCertSign
+    long not_before_offset = -3600;     // seconds from now
+    long not_after_offset = 2 * 86400;  // seconds from now
     long serial = 1;
-    std::vector<std::string> dns_names;    // subjectAltName DNS entries
-    std::vector<std::string> ip_addresses; // subjectAltName IP entries (dotted IPv4)
+    std::vector<std::string> dns_names;     // subjectAltName DNS entries
+    std::vector<std::string> ip_addresses;  // subjectAltName IP entries (dotted IPv4)
 };
 
 // Issues a certificate for `subject_key`, signed by `issuer_key`; with a null
 // `issuer` it is self-signed (`issuer_key` must then be `subject_key`).
-CertificatePtr issue_certificate(const CertificateProfile &profile, EVP_PKEY *subject_key,
-                                 X509 *issuer, EVP_PKEY *issuer_key);
+CertificatePtr issue_certificate(const CertificateProfile &profile, EVP_PKEY *subject_key, X509 *issuer,
+                                 EVP_PKEY *issuer_key);
 
 std::string certificate_pem(X509 *certificate);
 std::string private_key_pem(EVP_PKEY *key);  // PKCS#8, unencrypted
@@ -54,13 +54,13 @@ std::vector<CertificatePtr> load_certificates(const std::string &pem_file);
 // Every path is a file inside the directory given to make_throwaway_pki().
 struct ThrowawayPki {
     // Certificates and keys, one per file.
-    std::string root_cert;                 // self-signed CA
-    std::string intermediate_cert;         // CA under root
-    std::string leaf_cert, leaf_key;       // server under intermediate: 127.0.0.1 and localhost
-    std::string unrelated_ca_cert;         // self-signed CA sharing nothing with root
+    std::string root_cert;                                // self-signed CA
+    std::string intermediate_cert;                        // CA under root
+    std::string leaf_cert, leaf_key;                      // server under intermediate: 127.0.0.1 and localhost
+    std::string unrelated_ca_cert;                        // self-signed CA sharing nothing with root
     std::string unrelated_leaf_cert, unrelated_leaf_key;  // server under the unrelated CA
-    std::string reissued_root_cert;        // root's key under another name and validity
-    std::string second_intermediate_cert;  // CA under root with a fresh key
+    std::string reissued_root_cert;                       // root's key under another name and validity
+    std::string second_intermediate_cert;                 // CA under root with a fresh key
     std::string second_leaf_cert, second_leaf_key;        // server under the second intermediate
 
     // What a server presents (chain file, key file).

@@ -237,10 +237,7 @@ struct TlsService::State {
 
     // The answer leaves at once (no wait for the acknowledgement of the
     // previous segment), and an idle client is dropped after the limit.
-    void tune_connection(Socket fd) const
-    {
-        net::tune_connection(fd, options.no_delay, options.idle_timeout_ms);
-    }
+    void tune_connection(Socket fd) const { net::tune_connection(fd, options.no_delay, options.idle_timeout_ms); }
 
     std::string read_request(SSL *connection) const
     {

@@ -44,8 +44,8 @@ using Handler = std::function<std::string(const ServiceRequest &request)>;
 
 // What the service does on each connection once the handshake is done.
 enum class Behaviour {
-    answer,                  // read the request, call the handler, send its answer
-    close_after_handshake,   // close at once, reading nothing and answering nothing
+    answer,                 // read the request, call the handler, send its answer
+    close_after_handshake,  // close at once, reading nothing and answering nothing
     // Hostile peers:
     close_before_handshake,  // close as soon as the TCP connection is accepted
     close_during_handshake,  // read the first bytes of the client's hello, then close
@@ -54,21 +54,21 @@ enum class Behaviour {
 };
 
 struct ServiceOptions {
-    TlsIdentity identity{};                 // required
+    TlsIdentity identity{};  // required
     std::string bind_address = "127.0.0.1";
-    std::uint16_t port = 0;                 // 0: an ephemeral port (see port())
+    std::uint16_t port = 0;  // 0: an ephemeral port (see port())
     Behaviour behaviour = Behaviour::answer;
-    std::size_t write_size = 0;             // 0: the answer in one write; else writes of at most this many bytes
-    bool send_close_notify = true;          // false: the answer ends with a bare TCP close
+    std::size_t write_size = 0;                  // 0: the answer in one write; else writes of at most this many bytes
+    bool send_close_notify = true;               // false: the answer ends with a bare TCP close
     std::size_t max_request_bytes = 16U << 20U;  // reading stops there; the handler gets what came
-    bool concurrent = false;                // true: one thread per connection, up to max_connections at once
+    bool concurrent = false;                     // true: one thread per connection, up to max_connections at once
     std::size_t max_connections = 32;
-    bool record_requests = true;            // keep every raw request for requests()
-    bool no_delay = true;                   // TCP_NODELAY on every connection
-    int idle_timeout_ms = 0;                // > 0: a connection silent (or stuck) this long is closed
-    int min_tls_version = 0;                // e.g. TLS1_2_VERSION; 0: OpenSSL's default
+    bool record_requests = true;  // keep every raw request for requests()
+    bool no_delay = true;         // TCP_NODELAY on every connection
+    int idle_timeout_ms = 0;      // > 0: a connection silent (or stuck) this long is closed
+    int min_tls_version = 0;      // e.g. TLS1_2_VERSION; 0: OpenSSL's default
     int max_tls_version = 0;
-    int security_level = -1;                // -1: OpenSSL's default
+    int security_level = -1;  // -1: OpenSSL's default
     // Told about connections that end without an answer (failed handshake,
     // handler exception, write failure). Called from the service's threads,
     // concurrently when `concurrent` is set.
@@ -84,7 +84,7 @@ public:
     TlsService &operator=(const TlsService &) = delete;
     ~TlsService();  // stop()
 
-    void start();   // starts accepting on a thread of its own
+    void start();  // starts accepting on a thread of its own
     // Stops accepting, ends the connections in progress and joins every
     // thread. Idempotent; safe to call whether or not start() was called.
     void stop();
@@ -95,7 +95,7 @@ public:
     std::vector<std::string> requests() const;
     std::size_t connections_accepted() const noexcept;  // TCP connections
     std::size_t handshakes_completed() const noexcept;
-    std::size_t answers_sent() const noexcept;          // answers written whole
+    std::size_t answers_sent() const noexcept;  // answers written whole
 
 private:
     struct State;

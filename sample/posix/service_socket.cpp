@@ -40,8 +40,7 @@ int bound_socket(const std::string &address, std::uint16_t port, bool listening,
     socklen_t size = sizeof local;
     if (fd < 0 || (listening && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0) ||
         ::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0 ||
-        (listening && ::listen(fd, 64) != 0) ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
+        (listening && ::listen(fd, 64) != 0) || ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) != 0) {
         const std::string reason = std::strerror(errno);
         if (fd >= 0) {
             ::close(fd);

@@ -21,9 +21,9 @@ HostErrorQueue::HostErrorQueue() noexcept
             continue;  // cannot happen with OpenSSL's queue length; drop rather than overrun
         }
         const bool has_text = (flags & ERR_TXT_STRING) != 0 && data != nullptr && *data != '\0';
-        entries_[count_++] = Entry{code, line, file != nullptr ? OPENSSL_strdup(file) : nullptr,
-                                   function != nullptr ? OPENSSL_strdup(function) : nullptr,
-                                   has_text ? OPENSSL_strdup(data) : nullptr};
+        entries_[count_++] =
+            Entry{code, line, file != nullptr ? OPENSSL_strdup(file) : nullptr,
+                  function != nullptr ? OPENSSL_strdup(function) : nullptr, has_text ? OPENSSL_strdup(data) : nullptr};
     }
 }
 

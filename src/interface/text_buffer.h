@@ -25,8 +25,7 @@ class TextBuffer {
 public:
     // Allocates room for `capacity` characters plus the NUL; check ok().
     explicit TextBuffer(std::size_t capacity) noexcept
-        : data_(capacity < SIZE_MAX ? static_cast<char *>(allocate(capacity + 1)) : nullptr),
-          capacity_(capacity)
+        : data_(capacity < SIZE_MAX ? static_cast<char *>(allocate(capacity + 1)) : nullptr), capacity_(capacity)
     {
         if (data_) {
             data_.get()[0] = '\0';

@@ -63,8 +63,8 @@ std::size_t index_digits(std::size_t count) noexcept
 std::size_t document_length(std::int32_t count, const QueryRecord *records, std::size_t record_count) noexcept
 {
     std::size_t length = kHeadOpen.size() + DVKC_CLIENT_ID_LENGTH + kClientIdClose.size() + DVKC_NONCE_LENGTH +
-                         kNonceClose.size() + DVKC_REQ_TIME_LENGTH + kReqTimeClose.size() +
-                         decimal_length(count) + kTotalCountClose.size() + kDocumentClose.size();
+                         kNonceClose.size() + DVKC_REQ_TIME_LENGTH + kReqTimeClose.size() + decimal_length(count) +
+                         kTotalCountClose.size() + kDocumentClose.size();
     length += record_count * (kRecordOpen.size() + kIdClose.size() + kSnClose.size() + kRecordClose.size());
     length += index_digits(record_count);
     for (std::size_t i = 0; i < record_count; ++i) {

@@ -35,8 +35,7 @@ public:
         const char *p = text;
         std::string_view value;
         if (!field(p, fields_end, "<ID>", "</ID>", value) || !field(p, fields_end, "<SN>", "</SN>", value) ||
-            !field(p, fields_end, "<SSID4>", "</SSID4>", value) ||
-            !field(p, fields_end, "<Code>", "</Code>", value)) {
+            !field(p, fields_end, "<SSID4>", "</SSID4>", value) || !field(p, fields_end, "<Code>", "</Code>", value)) {
             return false;
         }
         if (!(value[0] == '-' || (value[0] >= '0' && value[0] <= '9'))) {

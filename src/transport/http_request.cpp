@@ -30,8 +30,8 @@ bool format_request(const RequestParts &parts, TextBuffer &out) noexcept
 {
     return out.append(kRequestLineStart) && out.append(parts.host) && out.append(parts.url_path) &&
            out.append(kRequestLineEnd) && out.append(kContentType) && out.append(kContentLength) &&
-           out.append(content_length(parts.body_len)) && out.append(kHeadersEnd) &&
-           out.append(kFormFieldPrefix) && out.append(parts.body);
+           out.append(content_length(parts.body_len)) && out.append(kHeadersEnd) && out.append(kFormFieldPrefix) &&
+           out.append(parts.body);
 }
 
 }  // namespace dvkc::transport

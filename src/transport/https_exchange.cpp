@@ -60,8 +60,8 @@ bool initialise_tls_library() noexcept
         return false;
     }
     // Algorithm tables and error strings; their loading is not a condition.
-    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS |
-                         OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS,
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_ADD_ALL_CIPHERS |
+                         OPENSSL_INIT_ADD_ALL_DIGESTS,
                      nullptr);
     return true;
 }
@@ -105,16 +105,16 @@ void gather_request_records(SSL *connection, BIO *socket_bio, std::size_t plain_
         return;
     }
     BioPtr buffer(BIO_new(BIO_f_buffer()));
-    if (!buffer || BIO_set_write_buffer_size(buffer.get(), static_cast<long>(size)) != 1 || BIO_up_ref(socket_bio) != 1) {
+    if (!buffer || BIO_set_write_buffer_size(buffer.get(), static_cast<long>(size)) != 1 ||
+        BIO_up_ref(socket_bio) != 1) {
         return;
     }
     BIO_push(buffer.get(), socket_bio);  // the chain holds the reference taken above
     SSL_set0_wbio(connection, buffer.release());
 }
 
-std::int32_t send_then_receive(const char *host, std::int32_t port, const char *trust_path,
-                               const char *url_path, std::int32_t body_len, const char *body,
-                               std::int32_t *out_len, char **out_buf) noexcept
+std::int32_t send_then_receive(const char *host, std::int32_t port, const char *trust_path, const char *url_path,
+                               std::int32_t body_len, const char *body, std::int32_t *out_len, char **out_buf) noexcept
 {
     Exchange call;
 
@@ -243,8 +243,8 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
 }  // namespace dvkc::transport
 
 extern "C" std::int32_t iSSL_SendThenRecv(const char *host, std::int32_t port, const char *trust_path,
-                                         const char *url_path, std::int32_t body_len, const char *body,
-                                         std::int32_t *out_len, char **out_buf) noexcept
+                                          const char *url_path, std::int32_t body_len, const char *body,
+                                          std::int32_t *out_len, char **out_buf) noexcept
 {
     const dvkc::HostErrorQueue host_errors;
     DVKC_REQUIRE_NONNULL(host, DVKC_EXCHANGE_NO_MEMORY);

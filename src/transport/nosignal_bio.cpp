@@ -133,8 +133,7 @@ const BIO_METHOD *nosignal_method() noexcept
     if (built == nullptr) {
         return nullptr;
     }
-    if (published_method.compare_exchange_strong(method, built, std::memory_order_acq_rel,
-                                                 std::memory_order_acquire)) {
+    if (published_method.compare_exchange_strong(method, built, std::memory_order_acq_rel, std::memory_order_acquire)) {
         return built;
     }
     BIO_meth_free(built);  // another thread published first

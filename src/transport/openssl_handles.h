@@ -36,7 +36,6 @@ using SslPtr = std::unique_ptr<SSL, OpenSslDeleter<SSL, SSL_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslDeleter<X509, X509_free>>;
 using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<BIO, free_bio>>;
 using OpenSslText = std::unique_ptr<char, OpenSslDeleter<char, free_openssl_text>>;
-using X509InfoListPtr =
-    std::unique_ptr<STACK_OF(X509_INFO), OpenSslDeleter<STACK_OF(X509_INFO), free_x509_info_list>>;
+using X509InfoListPtr = std::unique_ptr<STACK_OF(X509_INFO), OpenSslDeleter<STACK_OF(X509_INFO), free_x509_info_list>>;
 
 }  // namespace dvkc::transport

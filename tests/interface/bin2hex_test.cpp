@@ -40,8 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HexCase{"three_bytes", {0x00, 0xAB, 0xFF}, 3, "00ABFF"},
                       HexCase{"all_digits", {0x01, 0x23, 0x45, 0x67, 0x89, 0xCD, 0xEF}, 7, "0123456789CDEF"},
                       HexCase{"count_zero", {0x10}, 0, ""},                // count 0: the empty text
-                      HexCase{"count_below_size", {0x10, 0x20}, 1, "10"},        // only count bytes are read
-                      HexCase{"negative_count", {0x10, 0x20}, -1, ""},         // negative count is taken as 0
+                      HexCase{"count_below_size", {0x10, 0x20}, 1, "10"},  // only count bytes are read
+                      HexCase{"negative_count", {0x10, 0x20}, -1, ""},     // negative count is taken as 0
                       HexCase{"most_negative_count", {0x7F}, INT32_MIN, ""}),
     [](const auto &info) { return std::string(info.param.name); });
 

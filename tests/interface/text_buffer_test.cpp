@@ -15,7 +15,7 @@ TEST(TextBuffer, FirstOverflowIsStickyAndReleasesNothing)
     EXPECT_FALSE(buffer.append("6789"));  // one byte too many: nothing of it is kept
     EXPECT_TRUE(buffer.overflowed());
     EXPECT_EQ(std::string(buffer.data()), "12345");
-    EXPECT_FALSE(buffer.append("6"));     // would fit, but the overflow stays
+    EXPECT_FALSE(buffer.append("6"));  // would fit, but the overflow stays
     EXPECT_FALSE(buffer.append(std::int64_t{7}));
     EXPECT_EQ(buffer.size(), 5U);
     EXPECT_EQ(buffer.release(), nullptr);

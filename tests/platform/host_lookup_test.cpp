@@ -61,14 +61,10 @@ TEST_P(NonLetterHosts, AreConvertedNotLookedUp)
 }
 
 INSTANTIATE_TEST_SUITE_P(Platform, NonLetterHosts,
-                         testing::Values(HostCase{"127.0.0.1", "127.0.0.1"},
-                                         HostCase{"1nvalid", "255.255.255.255"},
-                                         HostCase{"255.255.255.255", "255.255.255.255"},
-                                         HostCase{"127.1", "127.0.0.1"},
-                                         HostCase{"0x7f.0.0.2", "127.0.0.2"},
-                                         HostCase{"256.0.0.1", "255.255.255.255"},
-                                         HostCase{"127.0.0.1 trailing", "127.0.0.1"},
-                                         HostCase{"-1", "255.255.255.255"},
+                         testing::Values(HostCase{"127.0.0.1", "127.0.0.1"}, HostCase{"1nvalid", "255.255.255.255"},
+                                         HostCase{"255.255.255.255", "255.255.255.255"}, HostCase{"127.1", "127.0.0.1"},
+                                         HostCase{"0x7f.0.0.2", "127.0.0.2"}, HostCase{"256.0.0.1", "255.255.255.255"},
+                                         HostCase{"127.0.0.1 trailing", "127.0.0.1"}, HostCase{"-1", "255.255.255.255"},
                                          HostCase{"", "255.255.255.255"}));
 
 TEST(LetterHosts, LocalhostIsLookedUpByName)

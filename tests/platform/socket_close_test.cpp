@@ -43,8 +43,7 @@ TEST_P(RetrySocketStep, CountsAttemptsAndPauses)
 }
 
 INSTANTIATE_TEST_SUITE_P(Platform, RetrySocketStep,
-                         testing::Values(RetryCase{1, 1, 0, true}, RetryCase{2, 2, 1, true},
-                                         RetryCase{10, 10, 9, true},
+                         testing::Values(RetryCase{1, 1, 0, true}, RetryCase{2, 2, 1, true}, RetryCase{10, 10, 9, true},
                                          // Ten failures: ten pauses, the last one included.
                                          RetryCase{0, 10, 10, false}, RetryCase{11, 10, 10, false}));
 

@@ -24,8 +24,7 @@ public:
         local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof local;
         ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
-              (!listening || listen(fd_, 4) == 0) &&
-              getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &size) == 0;
+              (!listening || listen(fd_, 4) == 0) && getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &size) == 0;
         port_ = ntohs(local.sin_port);
     }
     LoopbackPort(const LoopbackPort &) = delete;

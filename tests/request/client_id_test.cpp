@@ -95,16 +95,15 @@ TEST_P(IdentityRead, DigestsWhatWasReadUpToTheLimit)
     EXPECT_STREQ(client_id, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, IdentityRead,
-    testing::Values(
-        // A lasting error part-way: what came before it is digested.
-        FlakyCase{"LastingErrorPartWay", {20000, 3000, true}, 3000},
-        // A passing error part-way: reading goes on, still no further than the limit.
-        FlakyCase{"PassingErrorPartWay", {20000, 3000, false}, 10240},
-        FlakyCase{"PassingErrorNearTheLimit", {20000, 10239, false}, 10240},
-        FlakyCase{"LastingErrorAtOnce", {20000, 0, true}, 0}),
-    [](const testing::TestParamInfo<FlakyCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Streams, IdentityRead,
+                         testing::Values(
+                             // A lasting error part-way: what came before it is digested.
+                             FlakyCase{"LastingErrorPartWay", {20000, 3000, true}, 3000},
+                             // A passing error part-way: reading goes on, still no further than the limit.
+                             FlakyCase{"PassingErrorPartWay", {20000, 3000, false}, 10240},
+                             FlakyCase{"PassingErrorNearTheLimit", {20000, 10239, false}, 10240},
+                             FlakyCase{"LastingErrorAtOnce", {20000, 0, true}, 0}),
+                         [](const testing::TestParamInfo<FlakyCase> &info) { return std::string(info.param.name); });
 
 // Run by its own CTest entry with OPENSSL_CONF activating the base provider
 // only, where no SHA-1 can be fetched.

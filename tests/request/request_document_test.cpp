@@ -107,8 +107,8 @@ Built build(Table &table, const std::string &identity, std::int32_t modifier = 0
 
 std::string header(const QueryContext &ctx, const std::string &count)
 {
-    return std::string("<DVKReq><ClientID>") + ctx.ClientID + "</ClientID><Nonce>" + ctx.Nonce +
-           "</Nonce><ReqTime>" + ctx.ReqTime + "</ReqTime><TotalCount>" + count + "</TotalCount>";
+    return std::string("<DVKReq><ClientID>") + ctx.ClientID + "</ClientID><Nonce>" + ctx.Nonce + "</Nonce><ReqTime>" +
+           ctx.ReqTime + "</ReqTime><TotalCount>" + count + "</TotalCount>";
 }
 
 class RequestDocument : public ::testing::Test {
@@ -151,8 +151,8 @@ TEST_F(RequestDocument, FieldsWithoutNulAreReadToTheirWidth)
     std::memset(t.record(0).SSID, 'I', sizeof t.record(0).SSID);  // 11 characters, no NUL
     const Built b = build(t, identity);
     ASSERT_EQ(b.rc, 0);
-    EXPECT_THAT(b.doc, ::testing::HasSubstr("<SN>" + std::string(16, 'S') + "</SN><SSID>" + std::string(10, 'I') +
-                                            "</SSID>"));
+    EXPECT_THAT(b.doc,
+                ::testing::HasSubstr("<SN>" + std::string(16, 'S') + "</SN><SSID>" + std::string(10, 'I') + "</SSID>"));
 }
 
 TEST_F(RequestDocument, ZeroOrNegativeCountGivesHeaderAndClosingTagOnly)
@@ -234,14 +234,14 @@ TEST_P(ClientIdentity, IsUppercaseSha1OfTheFirst10240Bytes)
     EXPECT_STREQ(t.ctx.ClientID, GetParam().client_id);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ClientIdentity,
-    ::testing::Values(IdentityCase{"empty", "", "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"},
-                      IdentityCase{"short", "abc", "A9993E364706816ABA3E25717850C26C9CD0D89D"},
-                      IdentityCase{"exact", patterned(10240), "B3D6DB174B9E28A7CFF3E533ED9C2E3B92479029"},
-                      IdentityCase{"longer", patterned(10240) + "tail that must be ignored",
-                                   "B3D6DB174B9E28A7CFF3E533ED9C2E3B92479029"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, ClientIdentity,
+                         ::testing::Values(IdentityCase{"empty", "", "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"},
+                                           IdentityCase{"short", "abc", "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+                                           IdentityCase{"exact", patterned(10240),
+                                                        "B3D6DB174B9E28A7CFF3E533ED9C2E3B92479029"},
+                                           IdentityCase{"longer", patterned(10240) + "tail that must be ignored",
+                                                        "B3D6DB174B9E28A7CFF3E533ED9C2E3B92479029"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // Runs `body` until the clock did not move across it, so that the nonce's
 // seed second is known.
@@ -312,10 +312,7 @@ public:
         set(had_ ? saved_.c_str() : nullptr);
         tzset();
     }
-    static void set(const char *value)
-    {
-        dvkc::test::set_environment("TZ", value);
-    }
+    static void set(const char *value) { dvkc::test::set_environment("TZ", value); }
 
 private:
     std::string saved_;

@@ -114,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     ServiceError, ParseLadder,
-    ::testing::Values(ParseCase{"err_with_normal_form", answer("<ErrID>17</ErrID>" + header("3") + kThree), 2000,
-                                kNone, 17},
+    ::testing::Values(ParseCase{"err_with_normal_form", answer("<ErrID>17</ErrID>" + header("3") + kThree), 2000, kNone,
+                                17},
                       ParseCase{"err_letters", answer("<ErrID>abc</ErrID>"), 2000, kNone, 0},
                       ParseCase{"err_negative", answer("<ErrID>-3</ErrID>"), 2000, kNone, -3},
                       ParseCase{"err_saturates", answer("<ErrID>4294967297</ErrID>"), 2000, kNone, INT32_MAX},
@@ -130,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"client_id_empty", answer(header("3", "") + kThree), 2002, kNone},
         ParseCase{"client_id_differs", answer(header("3", "0123456789ABCDEF0123456789ABCDEF01234568") + kThree), 2003,
                   kNone},
-        ParseCase{"client_id_lowercase", answer(header("3", "0123456789abcdef0123456789abcdef01234567") + kThree),
-                  2003, kNone},
+        ParseCase{"client_id_lowercase", answer(header("3", "0123456789abcdef0123456789abcdef01234567") + kThree), 2003,
+                  kNone},
         ParseCase{"client_id_prefix", answer(header("3", "0123456789ABCDEF") + kThree), 2003, kNone},
         ParseCase{"nonce_empty", answer(header("3", kCid, "") + kThree), 2004, kNone},
         ParseCase{"nonce_differs", answer(header("3", kCid, "abcDEF12345678X") + kThree), 2005, kNone},
@@ -154,12 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Records, ParseLadder,
     ::testing::Values(
-        ParseCase{"fewer_records_than_table", answer(header("2") + rec("0", "10") + rec("1", "20")), 0,
-                  {10, 20, kUnset}},
-        ParseCase{"fewer_rec_tags_than_count", answer(header("3") + rec("0", "10") + rec("1", "20")), 2011,
-                  {10, 20, kUnset}},
+        ParseCase{
+            "fewer_records_than_table", answer(header("2") + rec("0", "10") + rec("1", "20")), 0, {10, 20, kUnset}},
+        ParseCase{
+            "fewer_rec_tags_than_count", answer(header("3") + rec("0", "10") + rec("1", "20")), 2011, {10, 20, kUnset}},
         ParseCase{"records_before_total_count_ignored",
-                  answer(rec("0", "99") + header("1") + rec("0", "10")), 0, {10, kUnset, kUnset}},
+                  answer(rec("0", "99") + header("1") + rec("0", "10")),
+                  0,
+                  {10, kUnset, kUnset}},
         ParseCase{"no_closing_rec_within_500",
                   answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4><Code>1</Code>" +
                          std::string(440, ' ') + "</Rec>"),
@@ -167,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"closing_rec_just_within_500",
                   answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4><Code>1</Code>" +
                          std::string(439, ' ') + "</Rec>"),
-                  0, {1, kUnset, kUnset}},
+                  0,
+                  {1, kUnset, kUnset}},
         ParseCase{"empty_record", answer(header("1") + "<Rec></Rec>"), 2012, kNone},
         ParseCase{"id_missing", answer(header("1") + "<Rec><SN>s</SN><SSID4>i</SSID4><Code>1</Code></Rec>"), 2013,
                   kNone},
@@ -175,41 +178,48 @@ INSTANTIATE_TEST_SUITE_P(
                   2013, kNone},
         ParseCase{"sn_missing", answer(header("1") + "<Rec><ID>0</ID><SSID4>i</SSID4><Code>1</Code></Rec>"), 2014,
                   kNone},
-        ParseCase{"ssid4_missing", answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><Code>1</Code></Rec>"), 2015,
-                  kNone},
-        ParseCase{"code_missing", answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4></Rec>"), 2016,
-                  kNone},
+        ParseCase{"ssid4_missing", answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><Code>1</Code></Rec>"), 2015, kNone},
+        ParseCase{"code_missing", answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4></Rec>"), 2016, kNone},
         ParseCase{"code_beyond_100_chars",
                   answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4>" + std::string(60, ' ') +
                          "<Code>1</Code></Rec>"),
                   2016, kNone},
-        ParseCase{"failure_at_second_record",
-                  answer(header("3") + rec("0", "10") + "<Rec><ID>1</ID><SN>s</SN><SSID4>i</SSID4></Rec>" +
-                         rec("2", "30")),
-                  2016, {10, kUnset, kUnset}},
+        ParseCase{
+            "failure_at_second_record",
+            answer(header("3") + rec("0", "10") + "<Rec><ID>1</ID><SN>s</SN><SSID4>i</SSID4></Rec>" + rec("2", "30")),
+            2016,
+            {10, kUnset, kUnset}},
         ParseCase{"code_plus", answer(header("1") + rec("0", "+5")), 2017, kNone},
         ParseCase{"code_letter", answer(header("1") + rec("0", "x5")), 2017, kNone},
         ParseCase{"code_blank", answer(header("1") + rec("0", " 5")), 2017, kNone},
         ParseCase{"code_lone_minus", answer(header("1") + rec("0", "-")), 0, {0, kUnset, kUnset}},
         ParseCase{"code_digits_then_letters", answer(header("1") + rec("0", "12ab")), 0, {12, kUnset, kUnset}},
         ParseCase{"code_saturates", answer(header("1") + rec("0", "99999999999")), 0, {INT32_MAX, kUnset, kUnset}},
-        ParseCase{"code_cut_to_ten_characters", answer(header("1") + rec("0", "-2147483648")), 0, {-214748364, kUnset, kUnset}},
+        ParseCase{"code_cut_to_ten_characters",
+                  answer(header("1") + rec("0", "-2147483648")),
+                  0,
+                  {-214748364, kUnset, kUnset}},
         ParseCase{"ssid4_cut_is_accepted", with_field("", ""), 0, {1, kUnset, kUnset}},
         // Records of the usual layout are read in one pass; its edges must
         // give what the general searches give.
         ParseCase{"usual_record_code_closes_at_char_100",
-                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(51, 's') + "</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
-                  0, {7, kUnset, kUnset}},
+                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(51, 's') +
+                         "</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
+                  0,
+                  {7, kUnset, kUnset}},
         ParseCase{"usual_record_code_closes_at_char_101",
-                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(52, 's') + "</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
+                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(52, 's') +
+                         "</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
                   2016, kNone},
         ParseCase{"value_holding_a_less_than",
-                  answer(header("1") + "<Rec><ID>0</ID><SN>a<b</SN><SSID4>i</SSID4><Code>7</Code></Rec>"), 0,
+                  answer(header("1") + "<Rec><ID>0</ID><SN>a<b</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
+                  0,
                   {7, kUnset, kUnset}},
         ParseCase{"answer_ends_inside_the_closing_rec",
                   kOk + header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4><Code>7</Code></Re", 2012, kNone},
         ParseCase{"rec_inside_a_record_starts_the_next",
-                  answer(header("2") + "<Rec><ID>0</ID><SN>a</SN><SSID4>b</SSID4><Code>1</Code>" + rec("1", "2")), 0,
+                  answer(header("2") + "<Rec><ID>0</ID><SN>a</SN><SSID4>b</SSID4><Code>1</Code>" + rec("1", "2")),
+                  0,
                   {1, 2, kUnset}}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -255,7 +265,7 @@ TEST(ParseLimit, TextEndsAtItsNul)
 TEST(ParseContext, HostFieldsWithoutNulAreComparedToTheirWidth)
 {
     Fixture f;
-    std::memset(f.ctx.Nonce, 'N', sizeof f.ctx.Nonce);  // 16 characters, no NUL
+    std::memset(f.ctx.Nonce, 'N', sizeof f.ctx.Nonce);      // 16 characters, no NUL
     std::memset(f.ctx.ReqTime, '7', sizeof f.ctx.ReqTime);  // what follows the Nonce: not part of it
     const std::string text = answer(header("3", kCid, std::string(16, 'N')) + kThree);
     PageEndText page(text);

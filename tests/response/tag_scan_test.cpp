@@ -43,25 +43,24 @@ TEST_P(GetTagText, ExtractsWithinTheLimit)
     EXPECT_EQ(std::string(text.data()), c.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, GetTagText,
-    ::testing::Values(GetCase{"cut_to_max", "<a>xyz</a>", 0, 2, 2, "xy"},
-                      GetCase{"whole", "<a>xyz</a>", 0, 10, 3, "xyz"},
-                      GetCase{"empty_element", "<a></a>", 0, 10, 0, ""},
-                      GetCase{"limit_inside_content", "<a>xyz</a>", 5, 10, 0, ""},
-                      GetCase{"limit_cuts_closing_tag", "<a>xyz</a>", 9, 10, 0, ""},
-                      GetCase{"limit_exactly_fits", "<a>xyz</a>", 10, 10, 3, "xyz"},
-                      GetCase{"limit_beyond_text", "<a>xyz</a>", 1000000, 10, 3, "xyz"},
-                      GetCase{"negative_limit_is_whole_text", "<a>xyz</a>", -3, 10, 3, "xyz"},
-                      GetCase{"closing_before_opening_ignored", "</a><a>q</a>", 0, 10, 1, "q"},
-                      GetCase{"no_closing", "<a>xyz", 0, 10, 0, ""},
-                      GetCase{"partial_closing_at_end", "<a>xyz</", 0, 10, 0, ""},
-                      GetCase{"partial_opening_at_end", "xx<a", 0, 10, 0, ""},
-                      GetCase{"absent", "nothing here", 0, 10, 0, ""},
-                      GetCase{"empty_text", "", 0, 10, 0, ""},
-                      GetCase{"first_occurrence", "<a>1</a><a>2</a>", 0, 10, 1, "1"},
-                      GetCase{"zero_max", "<a>xyz</a>", 0, 0, 0, ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, GetTagText,
+                         ::testing::Values(GetCase{"cut_to_max", "<a>xyz</a>", 0, 2, 2, "xy"},
+                                           GetCase{"whole", "<a>xyz</a>", 0, 10, 3, "xyz"},
+                                           GetCase{"empty_element", "<a></a>", 0, 10, 0, ""},
+                                           GetCase{"limit_inside_content", "<a>xyz</a>", 5, 10, 0, ""},
+                                           GetCase{"limit_cuts_closing_tag", "<a>xyz</a>", 9, 10, 0, ""},
+                                           GetCase{"limit_exactly_fits", "<a>xyz</a>", 10, 10, 3, "xyz"},
+                                           GetCase{"limit_beyond_text", "<a>xyz</a>", 1000000, 10, 3, "xyz"},
+                                           GetCase{"negative_limit_is_whole_text", "<a>xyz</a>", -3, 10, 3, "xyz"},
+                                           GetCase{"closing_before_opening_ignored", "</a><a>q</a>", 0, 10, 1, "q"},
+                                           GetCase{"no_closing", "<a>xyz", 0, 10, 0, ""},
+                                           GetCase{"partial_closing_at_end", "<a>xyz</", 0, 10, 0, ""},
+                                           GetCase{"partial_opening_at_end", "xx<a", 0, 10, 0, ""},
+                                           GetCase{"absent", "nothing here", 0, 10, 0, ""},
+                                           GetCase{"empty_text", "", 0, 10, 0, ""},
+                                           GetCase{"first_occurrence", "<a>1</a><a>2</a>", 0, 10, 1, "1"},
+                                           GetCase{"zero_max", "<a>xyz</a>", 0, 0, 0, ""}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(GetTagTextNul, StopsAtTheNulWhateverTheLimit)
 {
@@ -90,8 +89,7 @@ TEST(GetTagTextLimit, FindsTagsAcrossSearchWindows)
         const std::string raw = std::string(pad, '.') + "<a>q</a>";
         PageEndText text(raw, false);
         char out[4];
-        ASSERT_EQ(iGetTagText(text.data(), "<a>", "</a>", static_cast<std::int32_t>(raw.size()), out, 3), 1)
-            << pad;
+        ASSERT_EQ(iGetTagText(text.data(), "<a>", "</a>", static_cast<std::int32_t>(raw.size()), out, 3), 1) << pad;
         ASSERT_EQ(pFindTag(text.data(), "<a>", static_cast<std::int32_t>(raw.size())), text.data() + pad);
         // The tag as the last thing visible: the limit is its end, so the
         // last window may hold only its last character.

@@ -55,8 +55,7 @@ TEST(RunParallel, EveryItemOnceAndProgressCounts)
         std::vector<std::atomic<int>> runs(23);
         std::vector<std::size_t> progress;
         run_parallel(
-            runs.size(), jobs, [&](std::size_t i) { ++runs[i]; },
-            [&](std::size_t done) { progress.push_back(done); });
+            runs.size(), jobs, [&](std::size_t i) { ++runs[i]; }, [&](std::size_t done) { progress.push_back(done); });
         for (const auto &count : runs) {
             EXPECT_EQ(count.load(), 1);
         }

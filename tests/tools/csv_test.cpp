@@ -90,27 +90,25 @@ TEST_P(ReadRecordsRejects, WithLineNumber)
     EXPECT_EQ(file.records.size(), 3U);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadRecordsRejects,
-    testing::Values(Rejection{std::string(17, 'S') + ",X", "SN is longer than 16 bytes (17)"},
-                    Rejection{"S," + std::string(11, 'I'), "SSID is longer than 10 bytes (11)"},
-                    Rejection{"\"S,N\",X", "SN holds a comma"},
-                    Rejection{"S,\"a\"\"b\"", "SSID holds a quote"},
-                    Rejection{"S,\"a\tb\"", "SSID holds a control character"},
-                    Rejection{std::string("S\x01,X"), "SN holds a control character"},
-                    Rejection{",X", "SN is empty"},
-                    Rejection{"S,\"\"", "SSID is empty"},
-                    Rejection{"S", "expected 2 fields (SN,SSID), found 1"},
-                    Rejection{"S,X,Y", "expected 2 fields (SN,SSID), found 3"},
-                    Rejection{"\"S,X", "unterminated quote in field 1"},
-                    Rejection{"S\"1,X", "a quote inside the unquoted field 1"},
-                    Rejection{"A<B,X", "SN holds '<', which the query cannot carry"},
-                    Rejection{"S,a>b", "SSID holds '>', which the query cannot carry"},
-                    Rejection{"S,a&b", "SSID holds '&', which the query cannot carry"},
-                    Rejection{"S\xff,X", "SN is not valid UTF-8 (byte 2)"},
-                    Rejection{"S,\xc3", "SSID is not valid UTF-8 (byte 1)"},
-                    Rejection{"\xed\xa0\x80,X", "SN is not valid UTF-8 (byte 1)"},   // a surrogate
-                    Rejection{"S,a\xc0\xaf", "SSID is not valid UTF-8 (byte 2)"}));    // overlong
+INSTANTIATE_TEST_SUITE_P(Cases, ReadRecordsRejects,
+                         testing::Values(Rejection{std::string(17, 'S') + ",X", "SN is longer than 16 bytes (17)"},
+                                         Rejection{"S," + std::string(11, 'I'), "SSID is longer than 10 bytes (11)"},
+                                         Rejection{"\"S,N\",X", "SN holds a comma"},
+                                         Rejection{"S,\"a\"\"b\"", "SSID holds a quote"},
+                                         Rejection{"S,\"a\tb\"", "SSID holds a control character"},
+                                         Rejection{std::string("S\x01,X"), "SN holds a control character"},
+                                         Rejection{",X", "SN is empty"}, Rejection{"S,\"\"", "SSID is empty"},
+                                         Rejection{"S", "expected 2 fields (SN,SSID), found 1"},
+                                         Rejection{"S,X,Y", "expected 2 fields (SN,SSID), found 3"},
+                                         Rejection{"\"S,X", "unterminated quote in field 1"},
+                                         Rejection{"S\"1,X", "a quote inside the unquoted field 1"},
+                                         Rejection{"A<B,X", "SN holds '<', which the query cannot carry"},
+                                         Rejection{"S,a>b", "SSID holds '>', which the query cannot carry"},
+                                         Rejection{"S,a&b", "SSID holds '&', which the query cannot carry"},
+                                         Rejection{"S\xff,X", "SN is not valid UTF-8 (byte 2)"},
+                                         Rejection{"S,\xc3", "SSID is not valid UTF-8 (byte 1)"},
+                                         Rejection{"\xed\xa0\x80,X", "SN is not valid UTF-8 (byte 1)"},   // a surrogate
+                                         Rejection{"S,a\xc0\xaf", "SSID is not valid UTF-8 (byte 2)"}));  // overlong
 
 TEST(ReadRecords, ByteOrderMarkSkippedAndLimitsInBytes)
 {

@@ -17,8 +17,11 @@ std::vector<std::int32_t> documented(Call call)
 {
     std::vector<std::int32_t> codes{0, -1};
     switch (call) {
-    case Call::build: codes.push_back(-2); break;
-    case Call::wrap: break;
+    case Call::build:
+        codes.push_back(-2);
+        break;
+    case Call::wrap:
+        break;
     case Call::exchange:
         for (int c = -2; c >= -17; --c) {
             codes.push_back(c);

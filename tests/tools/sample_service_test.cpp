@@ -30,8 +30,10 @@ std::string http_post(const std::string &body)
 
 std::string query_body(int total, int records)
 {
-    std::string doc = "<DVKReq><ClientID>C1</ClientID><Nonce>N1</Nonce><ReqTime>20260101000000</ReqTime>"
-                      "<TotalCount>" + std::to_string(total) + "</TotalCount>";
+    std::string doc =
+        "<DVKReq><ClientID>C1</ClientID><Nonce>N1</Nonce><ReqTime>20260101000000</ReqTime>"
+        "<TotalCount>" +
+        std::to_string(total) + "</TotalCount>";
     for (int i = 0; i < records; ++i) {
         doc += "<Rec><ID>" + std::to_string(i) + "</ID><SN>S" + std::to_string(i) + "</SN><SSID>ABCDEFG</SSID></Rec>";
     }
@@ -214,7 +216,8 @@ TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigtermAndKeepsItsPki)
         EXPECT_EQ(serve.wait(), exit_ok);
     }
     const auto key_mode = std::filesystem::status(pki_dir + "/server.key").permissions();
-    EXPECT_EQ(key_mode & std::filesystem::perms::all, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(key_mode & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const auto written = std::filesystem::last_write_time(trust);
 
     // A second run reuses the PKI (the clients' trust file stays valid) and stops on SIGHUP.
@@ -298,7 +301,8 @@ TEST_F(SampleServiceOverTls, ServeRefusesBadCodesAndCertificates)
     EXPECT_NE(bad_codes.err.find("codes.csv: line 3: Code is not a 32-bit decimal integer: 'x'"), std::string::npos)
         << bad_codes.err;
     EXPECT_EQ(bad_codes.out, "");
-    const ProcessResult codes_dir = test::run_tool({"serve", "--listen", "127.0.0.1:0", "--codes", dir.path().string()});
+    const ProcessResult codes_dir =
+        test::run_tool({"serve", "--listen", "127.0.0.1:0", "--codes", dir.path().string()});
     EXPECT_EQ(codes_dir.exit_status, exit_input);
     EXPECT_NE(codes_dir.err.find("is a directory"), std::string::npos) << codes_dir.err;
     // A key that does not belong to the certificate.
@@ -316,8 +320,8 @@ TEST(ServeOptions, ListenAddress)
     EXPECT_TRUE(parse_listen("127.0.0.2:65535", address, port));
     EXPECT_EQ(address, "127.0.0.2");
     EXPECT_EQ(port, 65535);
-    for (const char *bad : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:-1", "localhost:80",
-                            ":80", "127.0.0.1:8x", "[::1]:80"}) {
+    for (const char *bad : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:65536", "127.0.0.1:-1", "localhost:80", ":80",
+                            "127.0.0.1:8x", "[::1]:80"}) {
         EXPECT_FALSE(parse_listen(bad, address, port)) << bad;
     }
 }

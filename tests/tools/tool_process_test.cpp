@@ -73,11 +73,17 @@ protected:
     // query against the running service with `extra` arguments.
     std::vector<std::string> query_args(const std::string &records, std::vector<std::string> extra) const
     {
-        std::vector<std::string> args{"query",      "--host",    "127.0.0.1",
-                                      "--port",     std::to_string(service ? service->port() : 1),
-                                      "--trust",    pki_->trust_root_intermediate,
-                                      "--identity", identity,
-                                      "--records",  records};
+        std::vector<std::string> args{"query",
+                                      "--host",
+                                      "127.0.0.1",
+                                      "--port",
+                                      std::to_string(service ? service->port() : 1),
+                                      "--trust",
+                                      pki_->trust_root_intermediate,
+                                      "--identity",
+                                      identity,
+                                      "--records",
+                                      records};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
@@ -102,10 +108,14 @@ TEST_F(ToolQuery, TableOfCodes)
     const ProcessResult run =
         run_tool(query_args(write("r.csv", "SN,SSID\nSN-0,A\nSN-1,B\n\"SN-2\",\"CCCCCC\"\n"), {"--signature", "s"}));
     EXPECT_EQ(run.exit_status, exit_ok) << run.err;
-    const std::string expected = "SN    SSID    Code\n"
-                                 "SN-0  A       " + std::to_string(default_code("SN-0")) + "\n"
-                                 "SN-1  B       -3\n"
-                                 "SN-2  CCCCCC  " + std::to_string(default_code("SN-2")) + "\n";
+    const std::string expected =
+        "SN    SSID    Code\n"
+        "SN-0  A       " +
+        std::to_string(default_code("SN-0")) +
+        "\n"
+        "SN-1  B       -3\n"
+        "SN-2  CCCCCC  " +
+        std::to_string(default_code("SN-2")) + "\n";
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(run.err, "");
 }
@@ -113,9 +123,9 @@ TEST_F(ToolQuery, TableOfCodes)
 TEST_F(ToolQuery, BatchesInParallelKeepInputOrderInJson)
 {
     start_service({{"SN-13", 9999}});
-    const ProcessResult run = run_tool(query_args(write("r.csv", records_csv(25)),
-                                                  {"--signature", "s", "--batch-size", "4", "--jobs", "3",
-                                                   "--output", "json", "--seed", "999"}));
+    const ProcessResult run =
+        run_tool(query_args(write("r.csv", records_csv(25)), {"--signature", "s", "--batch-size", "4", "--jobs", "3",
+                                                              "--output", "json", "--seed", "999"}));
     ASSERT_EQ(run.exit_status, exit_ok) << run.err;
     const nlohmann::json doc = nlohmann::json::parse(run.out);
     ASSERT_EQ(doc.at("records").size(), 25U);
@@ -159,8 +169,8 @@ TEST_F(ToolQuery, SignCommandWithOpensslSignsTheDocumentItReads)
 {
     // Dry run: the envelope's signature is the SHA-256 of the printed document.
     const std::string records = write("r.csv", "A,1\nB,2\n");
-    const ProcessResult dry = run_tool(query_args(
-        records, {"--dry-run", "--sign-command", "openssl dgst -sha256 -r | cut -d' ' -f1", "--seed", "5"}));
+    const ProcessResult dry = run_tool(
+        query_args(records, {"--dry-run", "--sign-command", "openssl dgst -sha256 -r | cut -d' ' -f1", "--seed", "5"}));
     ASSERT_EQ(dry.exit_status, exit_ok) << dry.err;
     std::istringstream lines(dry.out);
     std::string line, document, envelope;
@@ -194,8 +204,9 @@ TEST_F(ToolQuery, OneFailedBatchKeepsTheOthers)
     EXPECT_TRUE(contains(run.out, "A    1     " + std::to_string(default_code("A")) + "\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "BAD  3     -\nC    4     -\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "D    5     " + std::to_string(default_code("D")) + "\n")) << run.out;
-    EXPECT_EQ(run.err, "dvkc: batch 2 of 3 (records 3 to 4) failed: the sign command exited with status 1\n"
-                       "dvkc: 3 batches: 2 answered, 1 failed (signature x1)\n");
+    EXPECT_EQ(run.err,
+              "dvkc: batch 2 of 3 (records 3 to 4) failed: the sign command exited with status 1\n"
+              "dvkc: 3 batches: 2 answered, 1 failed (signature x1)\n");
 }
 
 TEST_F(ToolQuery, ServiceErrorIsExplainedWithItsNumber)
@@ -262,8 +273,8 @@ TEST_F(ToolQuery, RejectedInputSendsNothing)
     options.identity = pki_->leaf_intermediate;
     dvkc::sample::TlsService counter(options, dvkc::sample::fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
     counter.start();
-    std::vector<std::string> args =
-        query_args(write("bad.csv", "SN,SSID\nok,1\n" + std::string(17, 'x') + ",1\nok2,\"a,b\"\n"), {"--signature", "s"});
+    std::vector<std::string> args = query_args(
+        write("bad.csv", "SN,SSID\nok,1\n" + std::string(17, 'x') + ",1\nok2,\"a,b\"\n"), {"--signature", "s"});
     args[4] = std::to_string(counter.port());
     const ProcessResult run = run_tool(args);
     EXPECT_EQ(run.exit_status, exit_input);
@@ -351,9 +362,9 @@ TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
     start_service();
     const std::string sign = "doc=$(cat); case \"$doc\" in *'<SN>A</SN>'*) echo s;; *) sleep 60;; esac";
     const std::string err_file = (dir_->path() / "interrupt.err").string();
-    test::BackgroundTool tool(query_args(write("r.csv", "A,1\nB,2\nC,3\n"),
-                                         {"--sign-command", sign, "--batch-size", "1", "--output", "csv"}),
-                              err_file);
+    test::BackgroundTool tool(
+        query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--sign-command", sign, "--batch-size", "1", "--output", "csv"}),
+        err_file);
     std::string line;
     ASSERT_TRUE(tool.read_line(line));
     EXPECT_EQ(line, "SN,SSID,Code");
@@ -398,9 +409,9 @@ TEST_F(ToolQuery, StalledServiceTimesOut)
     ASSERT_EQ(::listen(listener, 16), 0);  // the kernel completes the connections; nobody reads
     socklen_t length = sizeof address;
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    std::vector<std::string> args = query_args(write("r.csv", "A,1\nB,2\n"),
-                                               {"--signature", "s", "--batch-size", "1", "--jobs", "2",
-                                                "--timeout", "1", "--output", "json"});
+    std::vector<std::string> args =
+        query_args(write("r.csv", "A,1\nB,2\n"),
+                   {"--signature", "s", "--batch-size", "1", "--jobs", "2", "--timeout", "1", "--output", "json"});
     const std::string port = std::to_string(ntohs(address.sin_port));
     args[4] = port;
     const ProcessResult run = run_tool(args);
@@ -468,8 +479,8 @@ TEST_F(ToolQuery, OutputFileAndWriteErrors)
     const std::string target = (dir_->path() / "out" / "codes.jsonl").string();
     std::filesystem::create_directories(dir_->path() / "out");
     const std::string records = write("r.csv", records_csv(5));
-    const ProcessResult run = run_tool(query_args(records, {"--signature", "s", "--batch-size", "2", "--output",
-                                                            "jsonl", "--output-file", target, "--quiet"}));
+    const ProcessResult run = run_tool(query_args(
+        records, {"--signature", "s", "--batch-size", "2", "--output", "jsonl", "--output-file", target, "--quiet"}));
     EXPECT_EQ(run.exit_status, exit_ok) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
@@ -499,9 +510,9 @@ TEST_F(ToolQuery, StreamedOutputKeepsMemoryBounded)
     GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine say nothing of the tool's own memory";
 #endif
     start_service();
-    const ProcessResult run = run_tool(query_args(write("big.csv", records_csv(100'000)),
-                                                  {"--signature", "s", "--jobs", "4", "--output", "json",
-                                                   "--output-file", "/dev/null"}));
+    const ProcessResult run =
+        run_tool(query_args(write("big.csv", records_csv(100'000)),
+                            {"--signature", "s", "--jobs", "4", "--output", "json", "--output-file", "/dev/null"}));
     EXPECT_EQ(run.exit_status, exit_ok) << run.err;
     rusage usage{};
     ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
@@ -514,7 +525,7 @@ TEST_F(ToolQuery, BadCommandLines)
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"nonsense"},
-        query_args(good, {}),                                          // no signature
+        query_args(good, {}),                                           // no signature
         query_args(good, {"--signature", "a", "--sign-command", "b"}),  // two
         query_args(good, {"--signature", "a", "--batch-size", "1001"}),
         query_args(good, {"--signature", "a", "--batch-size", "0"}),
@@ -542,8 +553,8 @@ TEST_F(ToolQuery, BadCommandLines)
         EXPECT_EQ(run.out, "") << joined;
     }
     EXPECT_TRUE(contains(run_tool({"querry", "--help"}).err, "did you mean 'query'?"));
-    EXPECT_TRUE(contains(run_tool(query_args(good, {"--signature", "a", "--outptu", "json"})).err,
-                         "did you mean --output"));
+    EXPECT_TRUE(
+        contains(run_tool(query_args(good, {"--signature", "a", "--outptu", "json"})).err, "did you mean --output"));
     EXPECT_TRUE(contains(run_tool({"codes", "9999"}).err, "dvkc: 9999 is no result of any call"));
 }
 

@@ -221,8 +221,9 @@ std::int32_t build_step(Attempt &a, Query &q, Out &out)
         break;
     case DVKC_BUILD_IDENTITY_UNREADABLE:
         expect(a, out.untouched(), "build -1: out-parameters written");
-        expect(a, q.ctx.ErrID == 0 && q.ctx.ClientID[0] == 'q' && q.ctx.Nonce[0] == 'n' && q.ctx.ReqTime[0] == 't' &&
-                      q.codes_are(777),
+        expect(a,
+               q.ctx.ErrID == 0 && q.ctx.ClientID[0] == 'q' && q.ctx.Nonce[0] == 'n' && q.ctx.ReqTime[0] == 't' &&
+                   q.codes_are(777),
                "build -1: more than ErrID changed");
         break;
     case DVKC_BUILD_NO_MEMORY:
@@ -249,10 +250,9 @@ std::int32_t wrap_step(Attempt &a, const char *document, std::int32_t length, Ou
 
 // The results an exchange may give when memory runs out somewhere.
 const std::set<std::int32_t> kExchangeFailures = {
-    DVKC_EXCHANGE_NO_MEMORY,      DVKC_EXCHANGE_TLS_INIT,       DVKC_EXCHANGE_TLS_CONTEXT,
-    DVKC_EXCHANGE_TRUST_FILE,     DVKC_EXCHANGE_TLS_CONNECTION, DVKC_EXCHANGE_TLS_ATTACH,
-    DVKC_EXCHANGE_HANDSHAKE,      DVKC_EXCHANGE_NO_SERVER_CERT, DVKC_EXCHANGE_SUBJECT_NAME,
-    DVKC_EXCHANGE_ISSUER_NAME,    DVKC_EXCHANGE_WRITE,          DVKC_EXCHANGE_CHAIN_KEY};
+    DVKC_EXCHANGE_NO_MEMORY,      DVKC_EXCHANGE_TLS_INIT,    DVKC_EXCHANGE_TLS_CONTEXT, DVKC_EXCHANGE_TRUST_FILE,
+    DVKC_EXCHANGE_TLS_CONNECTION, DVKC_EXCHANGE_TLS_ATTACH,  DVKC_EXCHANGE_HANDSHAKE,   DVKC_EXCHANGE_NO_SERVER_CERT,
+    DVKC_EXCHANGE_SUBJECT_NAME,   DVKC_EXCHANGE_ISSUER_NAME, DVKC_EXCHANGE_WRITE,       DVKC_EXCHANGE_CHAIN_KEY};
 
 std::int32_t exchange_step(Attempt &a, const TlsService &service, const char *body, std::int32_t length, Out &out)
 {
@@ -325,8 +325,7 @@ Attempt parse_row(std::size_t fail_at)
         "</ReqTime><TotalCount>1</TotalCount><Rec><ID>0</ID><SN>S</SN><SSID4>I</SSID4><Code>5</Code></Rec>"
         "</DVKResponse>";
     Run run(fail_at);
-    const std::int32_t result =
-        iParse_DVKResponsePKT(&q.ctx, static_cast<std::int32_t>(answer.size()), answer.c_str());
+    const std::int32_t result = iParse_DVKResponsePKT(&q.ctx, static_cast<std::int32_t>(answer.size()), answer.c_str());
     run.finish(a);
     expect(a, result == DVKC_PARSE_OK && q.records[0].Code == 5 && q.records[1].Code == 777, "parse");
     a.outcome = named("parse", result);
@@ -459,8 +458,8 @@ TEST_P(EveryAllocationFails, InTurn)
     for (const auto &[outcome, count] : outcomes) {
         summary += ' ' + outcome + " x" + std::to_string(count);
     }
-    std::printf("%s: %zu allocation points, %zu runs (all of the first 100, then every %zu-th):%s\n", row.name,
-                points, runs, step, summary.c_str());
+    std::printf("%s: %zu allocation points, %zu runs (all of the first 100, then every %zu-th):%s\n", row.name, points,
+                runs, step, summary.c_str());
     RecordProperty("allocation_points", static_cast<int>(points));
     RecordProperty("runs", static_cast<int>(runs));
 }

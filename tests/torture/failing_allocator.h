@@ -22,7 +22,7 @@ public:
     ~FailingAllocations();
 
     std::size_t counted() const noexcept;  // allocations so far
-    bool failed_one() const noexcept;       // whether the failing one was reached
+    bool failed_one() const noexcept;      // whether the failing one was reached
 };
 
 }  // namespace dvkc::test

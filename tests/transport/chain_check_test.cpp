@@ -77,8 +77,28 @@ struct Chain {
     ~Chain() { sk_X509_free(stack); }
 };
 
-enum class Presented { none, empty, leaf, leaf_intermediate, full, root_before_intermediate, reissued, second, unrelated_leaf_intermediate };
-enum class Trust { missing, root, root_intermediate, intermediate_only, key_first, empty, not_pem, broken_base64, broken_der };
+enum class Presented {
+    none,
+    empty,
+    leaf,
+    leaf_intermediate,
+    full,
+    root_before_intermediate,
+    reissued,
+    second,
+    unrelated_leaf_intermediate
+};
+enum class Trust {
+    missing,
+    root,
+    root_intermediate,
+    intermediate_only,
+    key_first,
+    empty,
+    not_pem,
+    broken_base64,
+    broken_der
+};
 
 struct CheckCase {
     const char *name;
@@ -96,14 +116,22 @@ std::vector<std::string> chain_files(Presented presented)
 {
     const ThrowawayPki &p = shared_pki();
     switch (presented) {
-    case Presented::leaf: return {p.leaf_cert};
-    case Presented::leaf_intermediate: return {p.leaf_cert, p.intermediate_cert};
-    case Presented::full: return {p.leaf_cert, p.intermediate_cert, p.root_cert};
-    case Presented::root_before_intermediate: return {p.leaf_cert, p.root_cert, p.intermediate_cert};
-    case Presented::reissued: return {p.leaf_cert, p.intermediate_cert, p.reissued_root_cert};
-    case Presented::second: return {p.second_leaf_cert, p.second_intermediate_cert, p.root_cert};
-    case Presented::unrelated_leaf_intermediate: return {p.unrelated_leaf_cert, p.intermediate_cert};
-    default: return {};
+    case Presented::leaf:
+        return {p.leaf_cert};
+    case Presented::leaf_intermediate:
+        return {p.leaf_cert, p.intermediate_cert};
+    case Presented::full:
+        return {p.leaf_cert, p.intermediate_cert, p.root_cert};
+    case Presented::root_before_intermediate:
+        return {p.leaf_cert, p.root_cert, p.intermediate_cert};
+    case Presented::reissued:
+        return {p.leaf_cert, p.intermediate_cert, p.reissued_root_cert};
+    case Presented::second:
+        return {p.second_leaf_cert, p.second_intermediate_cert, p.root_cert};
+    case Presented::unrelated_leaf_intermediate:
+        return {p.unrelated_leaf_cert, p.intermediate_cert};
+    default:
+        return {};
     }
 }
 
@@ -111,19 +139,28 @@ std::string trust_file(Trust trust, const TempDir &scratch)
 {
     const ThrowawayPki &p = shared_pki();
     switch (trust) {
-    case Trust::missing: return (scratch.path() / "missing.pem").string();
-    case Trust::root: return p.trust_root;
-    case Trust::root_intermediate: return p.trust_root_intermediate;
-    case Trust::intermediate_only: return p.intermediate_cert;
-    case Trust::key_first: return p.trust_key_first;
-    case Trust::empty: return p.trust_empty;
-    case Trust::not_pem: return p.trust_not_pem;
+    case Trust::missing:
+        return (scratch.path() / "missing.pem").string();
+    case Trust::root:
+        return p.trust_root;
+    case Trust::root_intermediate:
+        return p.trust_root_intermediate;
+    case Trust::intermediate_only:
+        return p.intermediate_cert;
+    case Trust::key_first:
+        return p.trust_key_first;
+    case Trust::empty:
+        return p.trust_empty;
+    case Trust::not_pem:
+        return p.trust_not_pem;
     case Trust::broken_base64:
-        return scratch.write_file("broken-base64.pem", "-----BEGIN CERTIFICATE-----\n!!!not base64!!!\n"
-                                                       "-----END CERTIFICATE-----\n");
+        return scratch.write_file("broken-base64.pem",
+                                  "-----BEGIN CERTIFICATE-----\n!!!not base64!!!\n"
+                                  "-----END CERTIFICATE-----\n");
     case Trust::broken_der:
-        return scratch.write_file("broken-der.pem", "-----BEGIN CERTIFICATE-----\nAAECAwQFBgcICQ==\n"
-                                                    "-----END CERTIFICATE-----\n");
+        return scratch.write_file("broken-der.pem",
+                                  "-----BEGIN CERTIFICATE-----\nAAECAwQFBgcICQ==\n"
+                                  "-----END CERTIFICATE-----\n");
     }
     return {};
 }

@@ -82,8 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         LadderCase{"TrustFileNotPem", &P::full_chain, &P::trust_not_pem, Target::service, -6, false},
         LadderCase{"TrustFileEmpty", &P::full_chain, &P::trust_empty, Target::service, -6, false},
         // Connection failures.
-        LadderCase{"DigitFirstHostIsNotLookedUp", &P::full_chain, &P::trust_root, Target::digit_first_host, -9,
-                   false},
+        LadderCase{"DigitFirstHostIsNotLookedUp", &P::full_chain, &P::trust_root, Target::digit_first_host, -9, false},
         LadderCase{"NoListener", &P::full_chain, &P::trust_root, Target::refusing_port, -9, false},
         // The TLS library's verification.
         LadderCase{"LeafFromUnrelatedCa", &P::unrelated_chain, &P::trust_root, Target::service, -12, true},
@@ -93,10 +92,10 @@ INSTANTIATE_TEST_SUITE_P(
         LadderCase{"FullChainWithRootOnly", &P::full_chain, &P::trust_root, Target::service, -17, true},
         LadderCase{"LeafAndIntermediateWithRootOnly", &P::leaf_intermediate, &P::trust_root, Target::service, -17,
                    true},
-        LadderCase{"FullChainWithRootAndIntermediate", &P::full_chain, &P::trust_root_intermediate, Target::service,
-                   0, true},
-        LadderCase{"LeafAloneWithRootAndIntermediate", &P::leaf_only, &P::trust_root_intermediate, Target::service,
-                   0, true},
+        LadderCase{"FullChainWithRootAndIntermediate", &P::full_chain, &P::trust_root_intermediate, Target::service, 0,
+                   true},
+        LadderCase{"LeafAloneWithRootAndIntermediate", &P::leaf_only, &P::trust_root_intermediate, Target::service, 0,
+                   true},
         LadderCase{"ReissuedRootSharesTheRootsKey", &P::reissued_root_chain, &P::trust_root_intermediate,
                    Target::service, 0, true},
         LadderCase{"ReissuedRootWithRootOnly", &P::reissued_root_chain, &P::trust_root, Target::service, -17, true},
@@ -135,7 +134,8 @@ std::string trusted_form(const ThrowawayPki &pki)
     return text;
 }
 
-const std::string kCorruptBody = "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n";  // SEQUENCE { 0 }
+const std::string kCorruptBody =
+    "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n";  // SEQUENCE { 0 }
 
 struct TrustContentCase {
     const char *name;
@@ -222,12 +222,11 @@ TEST_P(NullPointers, GiveMinusOneAndTouchNothing)
     const NullArgument null = GetParam();
     std::int32_t length = kUntouchedLength;
     char *buffer = &untouched_marker;
-    const std::int32_t result =
-        iSSL_SendThenRecv(null == NullArgument::host ? nullptr : "127.0.0.1", service->port(),
-                          null == NullArgument::trust_path ? nullptr : pki.trust_root_intermediate.c_str(),
-                          null == NullArgument::url_path ? nullptr : "/p", 1,
-                          null == NullArgument::body ? nullptr : "X", null == NullArgument::out_len ? nullptr : &length,
-                          null == NullArgument::out_buf ? nullptr : &buffer);
+    const std::int32_t result = iSSL_SendThenRecv(
+        null == NullArgument::host ? nullptr : "127.0.0.1", service->port(),
+        null == NullArgument::trust_path ? nullptr : pki.trust_root_intermediate.c_str(),
+        null == NullArgument::url_path ? nullptr : "/p", 1, null == NullArgument::body ? nullptr : "X",
+        null == NullArgument::out_len ? nullptr : &length, null == NullArgument::out_buf ? nullptr : &buffer);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(length, kUntouchedLength);
     EXPECT_EQ(buffer, &untouched_marker);

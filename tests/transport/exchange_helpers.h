@@ -69,7 +69,10 @@ struct Received {
     }
 
     bool out_parameters_untouched() const { return length == kUntouchedLength && buffer == &untouched_marker; }
-    std::string text() const { return length < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(length)); }
+    std::string text() const
+    {
+        return length < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(length));
+    }
 };
 
 struct Call {

@@ -221,7 +221,7 @@ TEST(ExchangeThreads, FourThreadsTenExchangesEach)
                 const Received received = send_request(call);
                 if (received.result != 0 || received.text() != "HTTP/1.0 200 OK\r\n\r\n" + call.body) {
                     failures[static_cast<std::size_t>(t)].push_back(call.body + ": result " +
-                                                                   std::to_string(received.result));
+                                                                    std::to_string(received.result));
                 }
             }
         });

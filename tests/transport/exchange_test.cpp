@@ -59,18 +59,17 @@ const std::string kLongBody(70000, 'b');  // the request spans several TLS recor
 
 INSTANTIATE_TEST_SUITE_P(
     Exchange, RequestBytes,
-    testing::Values(
-        RequestCase{"PathPAndBodyX", "/p", "X", 1,
-                    "POST http://127.0.0.1/p HTTP/1.0\r\n"
-                    "Content-type: application/x-www-form-urlencoded\r\n"
-                    "Content-length: 19\r\n"
-                    "\r\n"
-                    "DVKRequestXMLData=X"},
-        RequestCase{"EmptyPathAndBody", "", "", 0, request_text("", "18", "")},
-        RequestCase{"LongPath", kLongPath, "X", 1, request_text(kLongPath, "19", "X")},
-        RequestCase{"LongBody", "/p", kLongBody, 70000, request_text("/p", "70018", kLongBody)},
-        RequestCase{"UnderstatedBodyLength", "/p", "XYZ", 1, request_text("/p", "19", "XYZ")},
-        RequestCase{"NegativeBodyLength", "/p", "XYZ", -100, request_text("/p", "-82", "XYZ")}),
+    testing::Values(RequestCase{"PathPAndBodyX", "/p", "X", 1,
+                                "POST http://127.0.0.1/p HTTP/1.0\r\n"
+                                "Content-type: application/x-www-form-urlencoded\r\n"
+                                "Content-length: 19\r\n"
+                                "\r\n"
+                                "DVKRequestXMLData=X"},
+                    RequestCase{"EmptyPathAndBody", "", "", 0, request_text("", "18", "")},
+                    RequestCase{"LongPath", kLongPath, "X", 1, request_text(kLongPath, "19", "X")},
+                    RequestCase{"LongBody", "/p", kLongBody, 70000, request_text("/p", "70018", kLongBody)},
+                    RequestCase{"UnderstatedBodyLength", "/p", "XYZ", 1, request_text("/p", "19", "XYZ")},
+                    RequestCase{"NegativeBodyLength", "/p", "XYZ", -100, request_text("/p", "-82", "XYZ")}),
     [](const testing::TestParamInfo<RequestCase> &info) { return std::string(info.param.name); });
 
 // --- The answer ---
@@ -78,9 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
 struct AnswerCase {
     const char *name;
     std::string answer;
-    std::size_t write_size;        // 0: one write
-    std::size_t expected_length;   // what the call reports
-    std::size_t expected_bytes;    // how many leading bytes of the answer the buffer must hold
+    std::size_t write_size;       // 0: one write
+    std::size_t expected_length;  // what the call reports
+    std::size_t expected_bytes;   // how many leading bytes of the answer the buffer must hold
 };
 
 void PrintTo(const AnswerCase &c, std::ostream *out)

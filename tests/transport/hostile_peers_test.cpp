@@ -53,9 +53,9 @@ TlsIdentity very_long_chain(const TempDir &dir, int copies)
 struct HostileCase {
     const char *name;
     Behaviour behaviour;
-    int chain_copies;                  // 0: the usual full chain
-    std::set<std::int32_t> results;    // what the exchange may end with
-    bool answer_prefix_only;           // on 0, the answer may be cut anywhere (even empty)
+    int chain_copies;                // 0: the usual full chain
+    std::set<std::int32_t> results;  // what the exchange may end with
+    bool answer_prefix_only;         // on 0, the answer may be cut anywhere (even empty)
 };
 
 void PrintTo(const HostileCase &c, std::ostream *out)
@@ -82,7 +82,8 @@ TEST_P(HostilePeers, EndOnTheLadderAndLeaveNothingOpen)
         const auto service = start_service(options, fixed_answer(kAnswer));
         for (int round = 0; round < 2; ++round) {  // the second call meets the same peer afresh
             const Received received = send_request(service->port(), shared_pki().trust_root_intermediate);
-            EXPECT_EQ(c.results.count(received.result), 1U) << "result " << received.result << ": " << received.text().substr(0, 60);
+            EXPECT_EQ(c.results.count(received.result), 1U)
+                << "result " << received.result << ": " << received.text().substr(0, 60);
             if (received.result != 0) {
                 EXPECT_TRUE(received.out_parameters_untouched());
             } else if (c.answer_prefix_only) {
@@ -101,8 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"CloseBeforeHandshake", Behaviour::close_before_handshake, 0, {DVKC_EXCHANGE_HANDSHAKE}, false},
         HostileCase{"CloseDuringHandshake", Behaviour::close_during_handshake, 0, {DVKC_EXCHANGE_HANDSHAKE}, false},
         // The request may still be written into the socket before the close is seen.
-        HostileCase{"CloseRightAfterHandshake", Behaviour::close_after_handshake, 0,
-                    {DVKC_EXCHANGE_OK, DVKC_EXCHANGE_WRITE}, true},
+        HostileCase{"CloseRightAfterHandshake",
+                    Behaviour::close_after_handshake,
+                    0,
+                    {DVKC_EXCHANGE_OK, DVKC_EXCHANGE_WRITE},
+                    true},
         HostileCase{"PlainTextInsteadOfTls", Behaviour::plain_text, 0, {DVKC_EXCHANGE_HANDSHAKE}, false},
         HostileCase{"ThreeHundredCertificates", Behaviour::answer, 300, {DVKC_EXCHANGE_HANDSHAKE}, false},
         // A read that fails ends the answer; what came before it is kept.

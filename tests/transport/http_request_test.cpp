@@ -45,22 +45,21 @@ TEST_P(RequestFormat, ExactTextAndLength)
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
-INSTANTIATE_TEST_SUITE_P(
-    Transport, RequestFormat,
-    testing::Values(
-        FormatCase{"HostHPathPBodyX", "h", "/p", 1, "X", "19"},
-        FormatCase{"EmptyEverything", "", "", 0, "", "18"},
-        FormatCase{"PathWithoutSlashIsJoinedAsIs", "h", "p", 1, "X", "19"},
-        FormatCase{"LongHostAndPath", std::string(3000, 'h'), "/" + std::string(3000, 'p'), 1, "X", "19"},
-        // The length argument sets Content-length only; the text is copied whole.
-        FormatCase{"UnderstatedLength", "h", "/p", 1, std::string(500, 'b'), "19"},
-        FormatCase{"OverstatedLength", "h", "/p", 1000, "X", "1018"},
-        FormatCase{"NegativeLength", "h", "/p", -1, "X", "17"},
-        FormatCase{"LengthMinus18", "h", "/p", -18, "X", "0"},
-        FormatCase{"SmallestLength", "h", "/p", kMin, "X", "-2147483630"},
-        FormatCase{"LargestLengthDoesNotWrap", "h", "/p", kMax, "X", "2147483665"},
-        FormatCase{"BodyIsNotEncoded", "h", "/p", 9, "a b&c=d%", "27"}),
-    [](const testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Transport, RequestFormat,
+                         testing::Values(FormatCase{"HostHPathPBodyX", "h", "/p", 1, "X", "19"},
+                                         FormatCase{"EmptyEverything", "", "", 0, "", "18"},
+                                         FormatCase{"PathWithoutSlashIsJoinedAsIs", "h", "p", 1, "X", "19"},
+                                         FormatCase{"LongHostAndPath", std::string(3000, 'h'),
+                                                    "/" + std::string(3000, 'p'), 1, "X", "19"},
+                                         // The length argument sets Content-length only; the text is copied whole.
+                                         FormatCase{"UnderstatedLength", "h", "/p", 1, std::string(500, 'b'), "19"},
+                                         FormatCase{"OverstatedLength", "h", "/p", 1000, "X", "1018"},
+                                         FormatCase{"NegativeLength", "h", "/p", -1, "X", "17"},
+                                         FormatCase{"LengthMinus18", "h", "/p", -18, "X", "0"},
+                                         FormatCase{"SmallestLength", "h", "/p", kMin, "X", "-2147483630"},
+                                         FormatCase{"LargestLengthDoesNotWrap", "h", "/p", kMax, "X", "2147483665"},
+                                         FormatCase{"BodyIsNotEncoded", "h", "/p", 9, "a b&c=d%", "27"}),
+                         [](const testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
 
 TEST(RequestFormat, TooSmallBufferIsReportedAndNotOverrun)
 {

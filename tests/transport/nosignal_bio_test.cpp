@@ -66,7 +66,8 @@ TEST_F(NosignalBio, PeerCloseIsEndOfFile)
 
 TEST_F(NosignalBio, WriteAfterPeerCloseFailsWithoutSigpipe)
 {
-    struct sigaction counting {}, previous {};
+    struct sigaction counting {
+    }, previous{};
     counting.sa_handler = count_sigpipe;
     sigemptyset(&counting.sa_mask);
     sigaction(SIGPIPE, &counting, &previous);

@@ -51,7 +51,8 @@ TEST(WholeQuery, BuildWrapPostParseAgainstTheEchoService)
     const TempDir dir;
     const std::string identity_bytes = "this client's identity file";
     const std::string identity = dir.write_file("identity.bin", identity_bytes);
-    QueryRecord records[] = {record("SN-0001", "SSID-AAAA"), record("A1", "xy"), record("0123456789ABCDEF", "0123456789")};
+    QueryRecord records[] = {record("SN-0001", "SSID-AAAA"), record("A1", "xy"),
+                             record("0123456789ABCDEF", "0123456789")};
     QueryContext context{};
     context.TotalCount = 3;
     context.Records = records;

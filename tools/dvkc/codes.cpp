@@ -41,7 +41,8 @@ bool write_codes(std::ostream &out, const std::vector<std::int32_t> &only, bool 
             continue;
         }
         if (markdown) {
-            out << "| `" << dvkc::call_name(info.call) << "` | " << info.code << " | " << markdown_text(info.words) << " |\n";
+            out << "| `" << dvkc::call_name(info.call) << "` | " << info.code << " | " << markdown_text(info.words)
+                << " |\n";
         } else {
             out << std::left << std::setw(22) << dvkc::call_name(info.call) << std::right << std::setw(5) << info.code
                 << "  " << info.words << "\n";

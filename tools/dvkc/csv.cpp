@@ -54,9 +54,15 @@ std::size_t invalid_utf8_at(std::string_view text)
     return std::string_view::npos;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
-std::string field_name(std::size_t index) { return "field " + std::to_string(index + 1); }
+std::string field_name(std::size_t index)
+{
+    return "field " + std::to_string(index + 1);
+}
 
 bool blank_line(std::string_view line)
 {
@@ -216,8 +222,7 @@ RecordsFile read_records(std::istream &in)
     RecordsFile file;
     for_each_line(in, file.errors, [&](std::size_t number, const std::vector<std::string> &fields, bool first) {
         if (fields.size() != 2) {
-            file.errors.push_back(
-                {number, "expected 2 fields (SN,SSID), found " + std::to_string(fields.size())});
+            file.errors.push_back({number, "expected 2 fields (SN,SSID), found " + std::to_string(fields.size())});
             return;
         }
         if (first && equals_ignoring_case(fields[0], "SN") && equals_ignoring_case(fields[1], "SSID")) {
@@ -261,7 +266,8 @@ CodesFile read_codes(std::istream &in)
         }
         const auto [it, inserted] = seen.emplace(fields[0], number);
         if (!inserted) {
-            file.errors.push_back({number, "SN " + fields[0] + " was already given on line " + std::to_string(it->second)});
+            file.errors.push_back(
+                {number, "SN " + fields[0] + " was already given on line " + std::to_string(it->second)});
             return;
         }
         file.entries.push_back({fields[0], code, number});

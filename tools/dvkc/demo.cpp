@@ -50,8 +50,11 @@ int run_demo(std::ostream &out, std::ostream &err, const std::string &helper)
         query.identity_file = identity;
         query.helper = helper;
         QueryReport report;
-        report.records = {{"SN-0001", "A123", 1}, {"SN-0002", "B456", 2}, {"DEV42-7781", "WIFI-HOME", 3},
-                          {"0000000000000001", "0123456789", 4}, {"X", "Z", 5}};
+        report.records = {{"SN-0001", "A123", 1},
+                          {"SN-0002", "B456", 2},
+                          {"DEV42-7781", "WIFI-HOME", 3},
+                          {"0000000000000001", "0123456789", 4},
+                          {"X", "Z", 5}};
         const SignatureSource signer = SignatureSource::from_text("placeholder-signature");
         out << "dvkc demo: a throwaway PKI and identity file in " << dir.path().string() << "\n"
             << "dvkc demo: the sample service listens on https://127.0.0.1:" << service.port() << "/dvk\n"

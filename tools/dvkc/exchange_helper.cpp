@@ -42,8 +42,8 @@ std::string own_program()
     return path;
 }
 
-ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoint &endpoint,
-                                   std::string_view envelope, const RunLimits &limits)
+ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoint &endpoint, std::string_view envelope,
+                                   const RunLimits &limits)
 {
     ExchangeOutcome outcome;
     if (helper.empty()) {

@@ -31,8 +31,8 @@ struct ExchangeOutcome {
 // Runs dvkc::exchange(endpoint, envelope) in `helper` (the tool's own
 // program) within `limits`. With an empty `helper` the exchange runs in this
 // process, without any limit.
-ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoint &endpoint,
-                                   std::string_view envelope, const RunLimits &limits);
+ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoint &endpoint, std::string_view envelope,
+                                   const RunLimits &limits);
 
 // The helper's side: "dvkc --exchange-helper HOST PORT PATH TRUST", the
 // envelope on standard input; prints "0\n" and the raw answer, or the

@@ -4,12 +4,13 @@
 namespace dvkc::tool {
 
 enum ExitStatus : int {
-    exit_ok = 0,        // every batch answered; serve stopped cleanly; demo done
-    exit_internal = 1,  // unexpected failure; the output cannot be written (serve: cannot listen or load its certificate)
-    exit_usage = 2,     // bad command line
-    exit_input = 3,     // input rejected before anything was sent
-    exit_failed = 4,    // no batch was answered
-    exit_partial = 5,   // some batches answered, others failed
+    exit_ok = 0,  // every batch answered; serve stopped cleanly; demo done
+    exit_internal =
+        1,            // unexpected failure; the output cannot be written (serve: cannot listen or load its certificate)
+    exit_usage = 2,   // bad command line
+    exit_input = 3,   // input rejected before anything was sent
+    exit_failed = 4,  // no batch was answered
+    exit_partial = 5,  // some batches answered, others failed
 };
 
 // The text of the exit statuses shown in --help.

@@ -131,18 +131,28 @@ int run_tool(int argc, char **argv)
     bool no_progress = false;
     query.seed = static_cast<std::int32_t>(::getpid());
     CLI::App *query_cmd = app.add_subcommand("query", "Send a query and print one code per record");
-    query_cmd->add_option("--host", query.endpoint.host, "Service host name or dotted IPv4 address")->type_name("HOST")
+    query_cmd->add_option("--host", query.endpoint.host, "Service host name or dotted IPv4 address")
+        ->type_name("HOST")
         ->envname("DVKC_HOST");
-    query_cmd->add_option("--port", port, "Service TCP port")->type_name("PORT")->check(CLI::Range(1, 65535))
-        ->capture_default_str()->envname("DVKC_PORT");
+    query_cmd->add_option("--port", port, "Service TCP port")
+        ->type_name("PORT")
+        ->check(CLI::Range(1, 65535))
+        ->capture_default_str()
+        ->envname("DVKC_PORT");
     query_cmd->add_option("--path", query.endpoint.path, "URL path: starts with '/', no space or control character")
-        ->type_name("PATH")->capture_default_str()->envname("DVKC_PATH");
+        ->type_name("PATH")
+        ->capture_default_str()
+        ->envname("DVKC_PATH");
     query_cmd->add_option("--trust", query.endpoint.trust_file, "PEM certificates that authenticate the service")
-        ->type_name("FILE")->envname("DVKC_TRUST");
+        ->type_name("FILE")
+        ->envname("DVKC_TRUST");
     query_cmd->add_option("--identity", query.identity_file, "Identity file (its SHA-1 is the ClientID)")
-        ->type_name("FILE")->required()->envname("DVKC_IDENTITY");
+        ->type_name("FILE")
+        ->required()
+        ->envname("DVKC_IDENTITY");
     query_cmd->add_option("--records", query.records_file, "CSV file of SN,SSID records, or - for standard input")
-        ->type_name("FILE|-")->required();
+        ->type_name("FILE|-")
+        ->required();
     CLI::Option_group *signature = query_cmd->add_option_group("signature", "Exactly one signature source");
     signature->add_option("--signature", signature_text, "The signature text")->type_name("TEXT");
     signature->add_option("--signature-file", signature_file, "A file holding the signature")->type_name("FILE");
@@ -154,23 +164,32 @@ int run_tool(int argc, char **argv)
         ->type_name("FORMAT")
         ->check(CLI::IsMember({"table", "json", "jsonl", "csv"}))
         ->capture_default_str();
-    query_cmd->add_option("-o,--output-file", query.output_file,
-                          "Write the output here (replaced whole at the end); - is standard output")
+    query_cmd
+        ->add_option("-o,--output-file", query.output_file,
+                     "Write the output here (replaced whole at the end); - is standard output")
         ->type_name("FILE|-");
     query_cmd->add_flag("--dry-run", query.dry_run, "Print the documents and envelopes; send nothing");
-    query_cmd->add_flag("-v,--verbose", query.verbose,
-                        "On failure also print the answer's status line and first 2 KB");
-    query_cmd->add_option("--batch-size", query.batch_size, "Records per query")->type_name("N")
+    query_cmd->add_flag("-v,--verbose", query.verbose, "On failure also print the answer's status line and first 2 KB");
+    query_cmd->add_option("--batch-size", query.batch_size, "Records per query")
+        ->type_name("N")
         ->check(CLI::Range(1, DVKC_MAX_RECORDS))
         ->capture_default_str();
-    query_cmd->add_option("--jobs", query.jobs, "Batches sent at once")->type_name("N")->check(CLI::Range(1, 64))
+    query_cmd->add_option("--jobs", query.jobs, "Batches sent at once")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64))
         ->capture_default_str();
-    query_cmd->add_option("--timeout", timeout, "Seconds each exchange may take (0: no limit)")->type_name("SECONDS")
-        ->check(CLI::Range(0L, 86400L))->capture_default_str();
+    query_cmd->add_option("--timeout", timeout, "Seconds each exchange may take (0: no limit)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0L, 86400L))
+        ->capture_default_str();
     query_cmd->add_option("--sign-timeout", sign_timeout, "Seconds each sign command may take (0: no limit)")
-        ->type_name("SECONDS")->check(CLI::Range(0L, 86400L))->capture_default_str();
-    query_cmd->add_option("--retry", query.retry, "Attempts more for a batch whose exchange failed")->type_name("N")
-        ->check(CLI::Range(0U, 100U))->capture_default_str();
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0L, 86400L))
+        ->capture_default_str();
+    query_cmd->add_option("--retry", query.retry, "Attempts more for a batch whose exchange failed")
+        ->type_name("N")
+        ->check(CLI::Range(0U, 100U))
+        ->capture_default_str();
     query_cmd->add_flag("--fail-fast", query.fail_fast, "Send no further batch after the first failure");
     query_cmd->add_flag("-q,--quiet", query.quiet, "Neither the progress bar nor the summary line");
     query_cmd->add_flag("--no-progress", no_progress, "No progress bar");
@@ -183,9 +202,11 @@ int run_tool(int argc, char **argv)
     serve_cmd->add_option("--listen", serve.listen, "Dotted IPv4 address and port (port 0: any free port)")
         ->type_name("ADDRESS:PORT")
         ->capture_default_str();
-    CLI::Option *cert = serve_cmd->add_option("--cert", serve.cert, "The service's certificate (PEM)")->type_name("FILE");
+    CLI::Option *cert =
+        serve_cmd->add_option("--cert", serve.cert, "The service's certificate (PEM)")->type_name("FILE");
     serve_cmd->add_option("--key", serve.key, "The certificate's private key (PEM)")->type_name("FILE")->needs(cert);
-    serve_cmd->add_option("--chain", serve.chain, "Issuer certificates to present after it (PEM)")->type_name("FILE")
+    serve_cmd->add_option("--chain", serve.chain, "Issuer certificates to present after it (PEM)")
+        ->type_name("FILE")
         ->needs(cert);
     serve_cmd->add_option("--pki-dir", serve.pki_dir, "Keep the sample PKI in this directory (reused when there)")
         ->type_name("DIR")

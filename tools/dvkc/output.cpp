@@ -60,7 +60,8 @@ json error_json(const BatchOutcome &batch)
         const dvkc::Error &e = *batch.error;
         return {{"call", std::string(dvkc::call_name(e.call()))},
                 {"code", e.code()},
-                {"err_id", e.call() == dvkc::Call::parse && e.code() == DVKC_PARSE_SERVICE_ERROR ? json(e.err_id()) : json(nullptr)},
+                {"err_id", e.call() == dvkc::Call::parse && e.code() == DVKC_PARSE_SERVICE_ERROR ? json(e.err_id())
+                                                                                                 : json(nullptr)},
                 {"description", std::string(e.words())}};
     }
     if (!batch.sign_error.empty()) {
@@ -98,8 +99,9 @@ public:
     }
     void begin(std::ostream &out) override
     {
-        out << std::left << std::setw(static_cast<int>(sn_width_)) << "SN" << "  "
-            << std::setw(static_cast<int>(ssid_width_)) << "SSID" << "  Code\n";
+        out << std::left << std::setw(static_cast<int>(sn_width_)) << "SN"
+            << "  " << std::setw(static_cast<int>(ssid_width_)) << "SSID"
+            << "  Code\n";
     }
     void batch(std::ostream &out, std::size_t, const BatchOutcome &outcome,
                const std::vector<InputRecord> &records) override
@@ -184,10 +186,14 @@ public:
 std::unique_ptr<RecordWriter> make_writer(OutputFormat format, const std::vector<InputRecord> &records)
 {
     switch (format) {
-    case OutputFormat::json: return std::make_unique<JsonWriter>();
-    case OutputFormat::jsonl: return std::make_unique<JsonLinesWriter>();
-    case OutputFormat::csv: return std::make_unique<CsvWriter>();
-    case OutputFormat::table: break;
+    case OutputFormat::json:
+        return std::make_unique<JsonWriter>();
+    case OutputFormat::jsonl:
+        return std::make_unique<JsonLinesWriter>();
+    case OutputFormat::csv:
+        return std::make_unique<CsvWriter>();
+    case OutputFormat::table:
+        break;
     }
     return std::make_unique<TableWriter>(records);
 }

@@ -35,10 +35,12 @@ constexpr std::chrono::seconds longest_back_off{30};
 SignatureSource make_signer(const QueryOptions &options)
 {
     switch (options.signature_kind) {
-    case QueryOptions::SignatureKind::file: return SignatureSource::from_file(options.signature);
+    case QueryOptions::SignatureKind::file:
+        return SignatureSource::from_file(options.signature);
     case QueryOptions::SignatureKind::command:
         return SignatureSource::from_command(options.signature, options.sign_timeout);
-    case QueryOptions::SignatureKind::text: break;
+    case QueryOptions::SignatureKind::text:
+        break;
     }
     return SignatureSource::from_text(options.signature);
 }
@@ -81,8 +83,8 @@ std::string seconds_text(std::chrono::seconds limit)
 
 // One attempt: build, sign, wrap, send, parse. True when it may be retried
 // (the exchange failed).
-bool attempt_batch(const QueryOptions &options, const SignatureSource &signer, dvkc::Query &query,
-                   std::int32_t seed, int cancel_fd, BatchOutcome &outcome)
+bool attempt_batch(const QueryOptions &options, const SignatureSource &signer, dvkc::Query &query, std::int32_t seed,
+                   int cancel_fd, BatchOutcome &outcome)
 {
     outcome.error.reset();
     outcome.sign_error.clear();
@@ -97,15 +99,20 @@ bool attempt_batch(const QueryOptions &options, const SignatureSource &signer, d
         outcome.service = options.endpoint.host + ":" + std::to_string(options.endpoint.port);
         ExchangeOutcome exchanged = exchange_in_helper(options.helper, options.endpoint, envelope.view(), limits);
         switch (exchanged.kind) {
-        case ExchangeOutcome::Kind::answered: break;
+        case ExchangeOutcome::Kind::answered:
+            break;
         case ExchangeOutcome::Kind::failed:
             outcome.error = dvkc::Error(dvkc::Call::exchange, exchanged.code);
             return true;
         case ExchangeOutcome::Kind::timed_out:
             outcome.exchange_error = "timed out after " + seconds_text(options.timeout);
             return true;
-        case ExchangeOutcome::Kind::cancelled: outcome.not_sent = "interrupted"; return false;
-        case ExchangeOutcome::Kind::broken: outcome.exchange_error = exchanged.why; return true;
+        case ExchangeOutcome::Kind::cancelled:
+            outcome.not_sent = "interrupted";
+            return false;
+        case ExchangeOutcome::Kind::broken:
+            outcome.exchange_error = exchanged.why;
+            return true;
         }
         answer = std::move(exchanged.answer);
         query.parse(answer);
@@ -160,8 +167,8 @@ public:
                     b = next_start_++;
                 }
                 const BatchControl control{cancel_fd_, static_cast<std::int32_t>(batches_.size())};
-                BatchOutcome outcome = run_batch(options_, signer_, records_, batches_[b],
-                                                 batch_seed(options_.seed, b), control);
+                BatchOutcome outcome =
+                    run_batch(options_, signer_, records_, batches_[b], batch_seed(options_.seed, b), control);
                 std::unique_lock lock(mutex_);
                 tally_.add(outcome);
                 if (!outcome.answered() && options_.fail_fast) {
@@ -347,8 +354,8 @@ int dry_run(const QueryOptions &options, const SignatureSource &signer, const st
             const dvkc::Buffer document = query.build(batch_seed(options.seed, b), options.identity_file);
             const std::string signature = signer.sign(document.view(), cancel_fd);
             const dvkc::Buffer envelope = dvkc::make_envelope(document.view(), signature);
-            if (!target.write(dry_run_text(b, batches.size(), range, document.view(), envelope.view(),
-                                           options.output))) {
+            if (!target.write(
+                    dry_run_text(b, batches.size(), range, document.view(), envelope.view(), options.output))) {
                 err << "dvkc: cannot write " << target.name() << ": " << target.error() << "\n";
                 return exit_internal;
             }

@@ -21,25 +21,25 @@ namespace dvkc::tool {
 enum class OutputFormat { table, json, jsonl, csv };
 
 struct QueryOptions {
-    dvkc::Endpoint endpoint;           // host, port, path, trust file
+    dvkc::Endpoint endpoint;  // host, port, path, trust file
     std::string identity_file;
-    std::string records_file = "-";    // "-" reads the given input stream
+    std::string records_file = "-";  // "-" reads the given input stream
     enum class SignatureKind { text, file, command } signature_kind = SignatureKind::text;
-    std::string signature;             // the text, the file's path or the command
-    std::int32_t seed = 0;             // batch k (from 0) uses seed + k
+    std::string signature;  // the text, the file's path or the command
+    std::int32_t seed = 0;  // batch k (from 0) uses seed + k
     OutputFormat output = OutputFormat::table;
-    std::string output_file = "-";     // "-": the given output stream
+    std::string output_file = "-";  // "-": the given output stream
     bool dry_run = false;
     bool verbose = false;
     std::size_t batch_size = 1000;
     std::size_t jobs = 1;
-    bool progress = false;             // draw a progress bar on the error stream
-    bool quiet = false;                // neither the bar nor the summary
+    bool progress = false;                  // draw a progress bar on the error stream
+    bool quiet = false;                     // neither the bar nor the summary
     std::chrono::seconds timeout{60};       // each exchange; 0: none
     std::chrono::seconds sign_timeout{30};  // each sign command; 0: none
-    unsigned retry = 0;                // further attempts of a batch whose exchange failed
-    bool fail_fast = false;            // send no further batch after a failure
-    std::string helper;                // the program that runs exchanges ("": in this process)
+    unsigned retry = 0;                     // further attempts of a batch whose exchange failed
+    bool fail_fast = false;                 // send no further batch after a failure
+    std::string helper;                     // the program that runs exchanges ("": in this process)
 };
 
 // How one batch ended.
@@ -87,7 +87,7 @@ struct QueryReport {
 
 // What a batch's run may be stopped by.
 struct BatchControl {
-    int cancel_fd = -1;         // readable: stop now
+    int cancel_fd = -1;                // readable: stop now
     std::int32_t retry_seed_step = 0;  // added to the seed for each retry
 };
 

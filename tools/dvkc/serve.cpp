@@ -147,9 +147,10 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
                                         : " (kept)")
             << "\n";
     }
-    out << "dvkc serve: codes: " << (service.error ? "every query answered with ErrID " + std::to_string(*service.error)
-                                                   : std::to_string(service.codes.size()) +
-                                                         " from the codes file, others the sum of the SN's bytes modulo 1000")
+    out << "dvkc serve: codes: "
+        << (service.error ? "every query answered with ErrID " + std::to_string(*service.error)
+                          : std::to_string(service.codes.size()) +
+                                " from the codes file, others the sum of the SN's bytes modulo 1000")
         << std::endl;
 
     const int signal = signals.wait();

@@ -339,8 +339,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
     return result;
 }
 
-ProcessResult run_shell(const std::string &command, std::string_view input, bool capture_err,
-                        const RunLimits &limits)
+ProcessResult run_shell(const std::string &command, std::string_view input, bool capture_err, const RunLimits &limits)
 {
     return run_process({"/bin/sh", "-c", command}, input, capture_err, limits);
 }

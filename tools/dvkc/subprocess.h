@@ -10,10 +10,10 @@
 namespace dvkc::tool {
 
 struct ProcessResult {
-    int exit_status = -1;  // the exit status, or -1 when killed by a signal
-    int signal = 0;        // the signal that ended it, or 0
-    std::string out;       // everything written on its standard output
-    std::string err;       // its standard error, when captured
+    int exit_status = -1;    // the exit status, or -1 when killed by a signal
+    int signal = 0;          // the signal that ended it, or 0
+    std::string out;         // everything written on its standard output
+    std::string err;         // its standard error, when captured
     bool timed_out = false;  // stopped because the time limit passed
     bool cancelled = false;  // stopped because the cancel descriptor became readable
 };

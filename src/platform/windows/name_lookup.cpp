@@ -11,8 +11,8 @@ namespace {
 // thread, so the lookups are thread-safe.
 bool first_address(const hostent *entry, std::uint32_t &address) noexcept
 {
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-        entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list == nullptr ||
+        entry->h_addr_list[0] == nullptr) {
         return false;
     }
     std::memcpy(&address, entry->h_addr_list[0], sizeof address);

@@ -11,8 +11,8 @@ static_assert(sizeof(SocketHandle) == sizeof(SOCKET));
 SocketHandle open_tcp_socket() noexcept
 {
     // WSA_FLAG_OVERLAPPED as socket() does; the socket is not inheritable.
-    SOCKET socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                 WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET socket =
+        ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL) {
         // Systems before Windows 7 SP1 lack the flag: clear inheritance after.
         socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);

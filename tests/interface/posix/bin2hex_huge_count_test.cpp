@@ -25,7 +25,8 @@ public:
         if (base != MAP_FAILED) {
             base_ = static_cast<char *>(base);
             for (std::size_t at = 0; at < size_; at += chunk) {
-                if (mmap(base_ + at, chunk, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
+                if (mmap(base_ + at, chunk, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd, 0) ==
+                    MAP_FAILED) {
                     munmap(base_, size_);
                     base_ = nullptr;
                     break;

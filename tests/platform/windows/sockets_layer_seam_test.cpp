@@ -14,8 +14,8 @@ namespace dvkc::platform {
 namespace {
 
 struct Fake {
-    int result = 0;          // what WSAStartup returns
-    WORD granted = 0x0202;   // the version it reports on success
+    int result = 0;         // what WSAStartup returns
+    WORD granted = 0x0202;  // the version it reports on success
     int starts = 0;
     int cleanups = 0;
 };
@@ -80,13 +80,12 @@ TEST_P(SocketsLayerSeam, ResultAndRelease)
     EXPECT_EQ(out_buf, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Exchange, SocketsLayerSeam,
-    testing::Values(SeamCase{"refused", WSASYSNOTREADY, 0x0202, DVKC_EXCHANGE_SOCKETS_REFUSED, 0},
-                    SeamCase{"version_1_1", 0, 0x0101, DVKC_EXCHANGE_SOCKETS_VERSION, 1},
-                    SeamCase{"version_2_0", 0, 0x0002, DVKC_EXCHANGE_SOCKETS_VERSION, 1},
-                    SeamCase{"version_2_2", 0, 0x0202, DVKC_EXCHANGE_TRUST_FILE, 1}),
-    [](const testing::TestParamInfo<SeamCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Exchange, SocketsLayerSeam,
+                         testing::Values(SeamCase{"refused", WSASYSNOTREADY, 0x0202, DVKC_EXCHANGE_SOCKETS_REFUSED, 0},
+                                         SeamCase{"version_1_1", 0, 0x0101, DVKC_EXCHANGE_SOCKETS_VERSION, 1},
+                                         SeamCase{"version_2_0", 0, 0x0002, DVKC_EXCHANGE_SOCKETS_VERSION, 1},
+                                         SeamCase{"version_2_2", 0, 0x0202, DVKC_EXCHANGE_TRUST_FILE, 1}),
+                         [](const testing::TestParamInfo<SeamCase> &info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace dvkc::platform
