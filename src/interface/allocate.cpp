@@ -6,8 +6,8 @@
 namespace dvkc {
 namespace {
 // The tests' seam: set by them only, read atomically on every allocation.
-std::atomic<test_seam::AllocateHook> allocate_hook{
-    nullptr};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
+std::atomic<test_seam::AllocateHook> allocate_hook{nullptr};
 }  // namespace
 
 void *allocate(std::size_t size) noexcept
