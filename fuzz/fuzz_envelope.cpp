@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "dvkc.h"
@@ -22,13 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     dvkc::fuzz::Input input(data, size);
     const auto doc_len = input.integer<std::int32_t>();
     const auto sig_len = input.integer<std::int32_t>();
-    const std::string doc_bytes = input.run();
-    const std::string sig_bytes = input.rest();
-    // Exactly-sized heap copies, so that ASan catches a read past the NUL.
-    std::vector<char> doc(doc_bytes.begin(), doc_bytes.end());
-    doc.push_back('\0');
-    std::vector<char> sig(sig_bytes.begin(), sig_bytes.end());
-    sig.push_back('\0');
+    const std::vector<char> doc = input.text(false);
+    const std::vector<char> sig = input.text(true);
     const std::vector<char> doc_before = doc;
     const std::vector<char> sig_before = sig;
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace dvkc::fuzz {
 
@@ -25,8 +25,8 @@ public:
         return static_cast<T>(value);
     }
 
-    // The next `count` bytes (fewer at the end).
-    std::string bytes(std::size_t count)
+    // The next `count` bytes (fewer at the end); by default all the rest.
+    std::string bytes(std::size_t count = SIZE_MAX)
     {
         const std::size_t n = count < size_ - pos_ ? count : size_ - pos_;
         std::string out(reinterpret_cast<const char *>(data_ + pos_), n);
@@ -37,8 +37,15 @@ public:
     // A run of bytes preceded by its 16-bit length.
     std::string run() { return bytes(integer<std::uint16_t>()); }
 
-    // Everything not read yet.
-    std::string rest() { return bytes(size_ - pos_); }
+    // The next run, or all the rest, as a C text in an exactly sized heap
+    // block, so that ASan sees any read past its NUL.
+    std::vector<char> text(bool whole_rest)
+    {
+        const std::string raw = whole_rest ? bytes() : run();
+        std::vector<char> out(raw.begin(), raw.end());
+        out.push_back('\0');
+        return out;
+    }
 
 private:
     const std::uint8_t *data_;
@@ -46,22 +53,11 @@ private:
     std::size_t pos_ = 0;
 };
 
-// A text as a C function sees it: up to its first NUL.
-inline std::string_view up_to_nul(const std::string &bytes) noexcept
-{
-    return {bytes.c_str()};
-}
-
 // A broken property: abort, so that libFuzzer keeps the input.
-[[noreturn]] inline void fail() noexcept
-{
-    std::abort();
-}
-
 inline void require(bool property) noexcept
 {
     if (!property) {
-        fail();
+        std::abort();
     }
 }
 

@@ -53,11 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     dvkc::fuzz::Input input(data, size);
     const auto limit = input.integer<std::int32_t>();
     const std::int32_t max_chars = input.integer<std::int8_t>();
-    const std::string open(dvkc::fuzz::up_to_nul(input.run()));
-    const std::string close(dvkc::fuzz::up_to_nul(input.run()));
-    const std::string bytes = input.rest();
-    std::vector<char> text(bytes.begin(), bytes.end());  // exactly sized: ASan sees any read past the NUL
-    text.push_back('\0');
+    const std::string open = input.text(false).data();
+    const std::string close = input.text(false).data();
+    const std::vector<char> text = input.text(true);
     const std::vector<char> before = text;
     const std::string_view visible(text.data());
 

@@ -1,9 +1,9 @@
 /* Compiled as strict C99: the public header must be plain C with the same
- * record layout that the library was built with, whatever packing the host
- * compiles with, and its results usable from C. */
+ * record layout that the library was built with, even for a host that packs
+ * tightly (#pragma pack(1), /Zp1), and its results usable from C. */
 #include <stddef.h>
 
-#pragma pack(push, 4)
+#pragma pack(push, 1)
 #include "dvkc.h"
 #pragma pack(pop)
 

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <array>
 #include <cstdlib>
@@ -242,6 +243,18 @@ INSTANTIATE_TEST_SUITE_P(Files, ClientIdentity,
                                            IdentityCase{"longer", patterned(10240) + "tail that must be ignored",
                                                         "B3D6DB174B9E28A7CFF3E533ED9C2E3B92479029"}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// Run by the CTest entry request_without_sha1, whose OpenSSL configuration
+// has no provider that offers SHA-1.
+TEST_F(RequestDocument, DISABLED_WithoutSha1GivesMinusOneAndKeepsTheHostQueue)
+{
+    EVP_MD *sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    EVP_MD_free(sha1);
+    ASSERT_EQ(sha1, nullptr) << "needs OPENSSL_CONF with the base provider only";
+    Table t{{"s", "i"}};
+    EXPECT_EQ(build(t, identity).rc, DVKC_BUILD_IDENTITY_UNREADABLE);
+    EXPECT_EQ(t.record(0).Code, 777);
+}
 
 // Runs `body` until the clock did not move across it, so that the nonce's
 // seed second is known.
