@@ -2,10 +2,7 @@
 // Input: document length argument (int32), signature length argument
 // (int32), the document (16-bit length and bytes), then the signature; both
 // end at their first NUL, as a C caller's texts would.
-// Properties: the call succeeds; the envelope is exactly
-// <DVKRequest>doc<DVKReqLength>doc_len</DVKReqLength><Signature>sig</Signature></DVKRequest>
-// with the document and signature unchanged; its length is reported right;
-// the inputs are byte-identical afterwards.
+// Properties: the envelope is exactly the one built here, the inputs unchanged.
 #include <cstdint>
 #include <cstring>
 #include <string>

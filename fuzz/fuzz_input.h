@@ -3,7 +3,7 @@
 // input is usable. fuzz/make_corpora writes its seeds in the same layout.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -13,14 +13,14 @@ namespace dvkc::fuzz {
 
 class Input {
 public:
-    Input(const std::uint8_t *data, std::size_t size) noexcept : data_(data), size_(size) {}
+    Input(const std::uint8_t *data, std::size_t size) noexcept : next_(data), end_(data + size) {}
 
     template <typename T>
     T integer() noexcept
     {
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i) {
-            value |= static_cast<std::uint64_t>(pos_ < size_ ? data_[pos_++] : 0) << (8 * i);
+        for (std::size_t i = 0; i < sizeof(T) && next_ != end_; ++i) {
+            value |= std::uint64_t{*next_++} << (8 * i);
         }
         return static_cast<T>(value);
     }
@@ -28,10 +28,9 @@ public:
     // The next `count` bytes (fewer at the end); by default all the rest.
     std::string bytes(std::size_t count = SIZE_MAX)
     {
-        const std::size_t n = count < size_ - pos_ ? count : size_ - pos_;
-        std::string out(reinterpret_cast<const char *>(data_ + pos_), n);
-        pos_ += n;
-        return out;
+        const std::uint8_t *from = next_;
+        next_ += std::min(count, static_cast<std::size_t>(end_ - next_));
+        return std::string(from, next_);
     }
 
     // A run of bytes preceded by its 16-bit length.
@@ -42,15 +41,12 @@ public:
     std::vector<char> text(bool whole_rest)
     {
         const std::string raw = whole_rest ? bytes() : run();
-        std::vector<char> out(raw.begin(), raw.end());
-        out.push_back('\0');
-        return out;
+        return std::vector<char>(raw.c_str(), raw.c_str() + raw.size() + 1);
     }
 
 private:
-    const std::uint8_t *data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
+    const std::uint8_t *next_;
+    const std::uint8_t *end_;
 };
 
 // A broken property: abort, so that libFuzzer keeps the input.

@@ -1,9 +1,8 @@
 // Feeds arbitrary answers to the parser against a context that expects a
 // known ClientID and Nonce. Input: response length argument (int32),
 // TotalCount (int8, at most 16), then the answer text.
-// Properties: the answer text is byte-identical afterwards; the result is one
-// of the parser's; nothing outside the table's codes (and ErrID) changes; the
-// codes change only where the result allows it.
+// Properties: the result is one of the parser's; the answer is unchanged, and
+// so is all but ErrID and the codes, which change only as the result allows.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

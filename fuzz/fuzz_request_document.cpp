@@ -3,19 +3,18 @@
 // identity file's contents (16-bit length and bytes), then the record bytes:
 // each record's SN (17 bytes) and SSID (11 bytes) raw, so fields may lack a
 // NUL; a table longer than the input is padded with 'x'.
-// Properties: the call succeeds; ClientID is the uppercase SHA-1 of the
-// identity's first 10240 bytes; Nonce and ReqTime have their forms; the
-// document equals one built here independently, holding exactly the table's
-// records in order; every Code is -1 and nothing else of the table changed.
+// Properties: the stamps and the document are those built here independently;
+// every Code becomes -1 and nothing else of the table changes.
 #include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,12 +43,6 @@ std::string field(const char *text, std::size_t width)
     return {text, static_cast<std::size_t>(std::find(text, text + width, '\0') - text)};
 }
 
-bool all_of(const char *text, std::size_t length, int (*is_class)(int))
-{
-    return std::strlen(text) == length &&
-           std::all_of(text, text + length, [&](char c) { return is_class(static_cast<unsigned char>(c)) != 0; });
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -61,9 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         total %= 1101;
     }
     const std::string identity = input.run();
-    std::FILE *file = std::fopen(identity_path().c_str(), "wb");
-    require(file != nullptr);
-    require(std::fwrite(identity.data(), 1, identity.size(), file) == identity.size() && std::fclose(file) == 0);
+    require(static_cast<bool>(std::ofstream(identity_path(), std::ios::binary) << identity << std::flush));
 
     const std::size_t count = total > 0 ? static_cast<std::size_t>(total) : 0;
     // Exactly sized, so that ASan catches a read past the table.
@@ -96,8 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     char client_id[2 * EVP_MAX_MD_SIZE + 1];
     bin2hex(digest, static_cast<std::int32_t>(digest_size), client_id);
     require(ctx.ErrID == 0 && ctx.TotalCount == total && std::strcmp(ctx.ClientID, client_id) == 0);
-    require(all_of(ctx.Nonce, 15, [](int c) { return std::isalnum(c); }));
-    require(all_of(ctx.ReqTime, 14, [](int c) { return std::isdigit(c); }));
+    static const std::regex nonce_form("[0-9A-Za-z]{15}");
+    static const std::regex time_form("[0-9]{14}");
+    require(std::regex_match(ctx.Nonce, nonce_form) && std::regex_match(ctx.ReqTime, time_form));
 
     std::string expected = "<DVKReq><ClientID>" + std::string(ctx.ClientID) + "</ClientID><Nonce>" +
                            std::string(ctx.Nonce) + "</Nonce><ReqTime>" + std::string(ctx.ReqTime) +

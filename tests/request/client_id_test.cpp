@@ -26,24 +26,22 @@ TEST(IdentityFile, IsOpenedCloseOnExec)
     EXPECT_NE(flags & FD_CLOEXEC, 0);
 }
 
-// 3000 bytes of 'k', then EIO on every read.
-ssize_t fail_after_3000(void *cookie, char *buffer, std::size_t wanted)
-{
-    auto &position = *static_cast<std::size_t *>(cookie);
-    if (position == 3000) {
-        errno = EIO;
-        return -1;
-    }
-    const std::size_t n = std::min(wanted, 3000 - position);
-    std::memset(buffer, 'k', n);
-    position += n;
-    return static_cast<ssize_t>(n);
-}
-
 TEST(IdentityFile, ReadErrorPartWayDigestsWhatCameBefore)
 {
     std::size_t position = 0;
-    std::FILE *file = fopencookie(&position, "r", {fail_after_3000, nullptr, nullptr, nullptr});
+    // 3000 bytes of 'k', then EIO on every read.
+    const auto read = [](void *cookie, char *buffer, std::size_t wanted) -> ssize_t {
+        auto &at = *static_cast<std::size_t *>(cookie);
+        if (at == 3000) {
+            errno = EIO;
+            return -1;
+        }
+        const std::size_t n = std::min(wanted, 3000 - at);
+        std::memset(buffer, 'k', n);
+        at += n;
+        return static_cast<ssize_t>(n);
+    };
+    std::FILE *file = fopencookie(&position, "r", {read, nullptr, nullptr, nullptr});
     ASSERT_NE(file, nullptr);
     char client_id[41];
     EXPECT_TRUE(identity_client_id(file, client_id));

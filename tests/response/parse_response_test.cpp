@@ -98,6 +98,12 @@ std::string with_field(const std::string &field, const std::string &value)
     return answer(header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4><Code>1</Code>" + field + value + "</Rec>");
 }
 
+// One record of the usual layout, with Code 7.
+std::string with_sn(const std::string &sn)
+{
+    return answer(header("1") + "<Rec><ID>0</ID><SN>" + sn + "</SN><SSID4>i</SSID4><Code>7</Code></Rec>");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Status, ParseLadder,
     ::testing::Values(
@@ -202,19 +208,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ssid4_cut_is_accepted", with_field("", ""), 0, {1, kUnset, kUnset}},
         // Records of the usual layout are read in one pass; its edges must
         // give what the general searches give.
-        ParseCase{"usual_record_code_closes_at_char_100",
-                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(51, 's') +
-                         "</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
-                  0,
-                  {7, kUnset, kUnset}},
-        ParseCase{"usual_record_code_closes_at_char_101",
-                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(52, 's') +
-                         "</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
-                  2016, kNone},
-        ParseCase{"value_holding_a_less_than",
-                  answer(header("1") + "<Rec><ID>0</ID><SN>a<b</SN><SSID4>i</SSID4><Code>7</Code></Rec>"),
-                  0,
-                  {7, kUnset, kUnset}},
+        ParseCase{"usual_record_code_closes_at_char_100", with_sn(std::string(51, 's')), 0, {7, kUnset, kUnset}},
+        ParseCase{"usual_record_code_closes_at_char_101", with_sn(std::string(52, 's')), 2016, kNone},
+        ParseCase{"value_holding_a_less_than", with_sn("a<b"), 0, {7, kUnset, kUnset}},
         ParseCase{"answer_ends_inside_the_closing_rec",
                   kOk + header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4><Code>7</Code></Re", 2012, kNone},
         ParseCase{"rec_inside_a_record_starts_the_next",

@@ -91,8 +91,7 @@ TEST(GetTagTextLimit, FindsTagsAcrossSearchWindows)
         char out[4];
         ASSERT_EQ(iGetTagText(text.data(), "<a>", "</a>", static_cast<std::int32_t>(raw.size()), out, 3), 1) << pad;
         ASSERT_EQ(pFindTag(text.data(), "<a>", static_cast<std::int32_t>(raw.size())), text.data() + pad);
-        // The tag as the last thing visible: the limit is its end, so the
-        // last window may hold only its last character.
+        // The tag ends at the limit: the last window may hold one character of it.
         PageEndText tail(std::string(pad, '.') + "<a>", false);
         const auto end = static_cast<std::int32_t>(pad + 3);
         ASSERT_EQ(pFindTag(tail.data(), "<a>", end), tail.data() + pad) << pad;

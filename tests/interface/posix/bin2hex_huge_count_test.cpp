@@ -12,25 +12,20 @@ namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 22;
 
-// `size` bytes of address space that all show one kChunk of memory, so that
-// writing gigabytes costs only the chunk.
+// Address space for `bytes` (rounded up to kChunk) that shows one kChunk of
+// memory again and again, so that writing gigabytes costs only the chunk.
 struct AliasedRegion {
     std::size_t size;
-    char *base = nullptr;
+    void *base;
+    bool ok;
 
-    explicit AliasedRegion(std::size_t bytes) : size((bytes + kChunk - 1) / kChunk * kChunk)
+    explicit AliasedRegion(std::size_t bytes) : size((bytes / kChunk + 1) * kChunk)
     {
         const int fd = memfd_create("aliased", MFD_CLOEXEC);
-        void *region = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        bool ok = fd >= 0 && region != MAP_FAILED && ftruncate(fd, static_cast<off_t>(kChunk)) == 0;
+        base = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        ok = fd >= 0 && base != MAP_FAILED && ftruncate(fd, static_cast<off_t>(kChunk)) == 0;
         for (std::size_t at = 0; ok && at < size; at += kChunk) {
-            ok = mmap(static_cast<char *>(region) + at, kChunk, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
-                      0) != MAP_FAILED;
-        }
-        if (ok) {
-            base = static_cast<char *>(region);
-        } else if (region != MAP_FAILED) {
-            munmap(region, size);
+            ok = mmap(data() + at, kChunk, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED;
         }
         if (fd >= 0) {
             close(fd);
@@ -40,10 +35,11 @@ struct AliasedRegion {
     AliasedRegion &operator=(const AliasedRegion &) = delete;
     ~AliasedRegion()
     {
-        if (base != nullptr) {
+        if (base != MAP_FAILED) {
             munmap(base, size);
         }
     }
+    char *data() const { return static_cast<char *>(base); }
 };
 
 // 2 * count passes 2^31 once count passes 2^30: the index must not wrap.
@@ -56,12 +52,11 @@ TEST(Bin2Hex, CountBeyondTwoToTheThirtiethWritesInPlace)
     const std::size_t end = 2 * static_cast<std::size_t>(count);
     const AliasedRegion in(static_cast<std::size_t>(count));
     const AliasedRegion out(end + 1);
-    ASSERT_NE(in.base, nullptr);
-    ASSERT_NE(out.base, nullptr);
-    in.base[(static_cast<std::size_t>(count) - 1) % kChunk] = '\x5C';  // also the last byte, through the alias
-    EXPECT_EQ(bin2hex(reinterpret_cast<const unsigned char *>(in.base), count, out.base), 0);
-    EXPECT_EQ(out.base[end], '\0');
-    EXPECT_EQ(std::string(out.base + end - 2, 2), "5C");
+    ASSERT_TRUE(in.ok && out.ok);
+    in.data()[(static_cast<std::size_t>(count) - 1) % kChunk] = '\x5C';  // also the last byte, through the alias
+    EXPECT_EQ(bin2hex(reinterpret_cast<const unsigned char *>(in.data()), count, out.data()), 0);
+    EXPECT_EQ(out.data()[end], '\0');
+    EXPECT_EQ(std::string(out.data() + end - 2, 2), "5C");
 }
 
 }  // namespace
