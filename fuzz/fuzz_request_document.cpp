@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -60,10 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // Exactly sized, so that ASan catches a read past the table.
     std::vector<QueryRecord> table(count);
     for (QueryRecord &record : table) {
-        std::string raw = input.bytes(sizeof record.SN + sizeof record.SSID);
-        raw.resize(sizeof record.SN + sizeof record.SSID, 'x');
-        std::memcpy(record.SN, raw.data(), sizeof record.SN);
-        std::memcpy(record.SSID, raw.data() + sizeof record.SN, sizeof record.SSID);
+        std::string raw = input.bytes(offsetof(QueryRecord, Code));  // SN and SSID
+        raw.resize(offsetof(QueryRecord, Code), 'x');
+        std::memcpy(&record, raw.data(), raw.size());
         record.Code = 12345;
     }
     const std::vector<QueryRecord> table_before = table;
@@ -98,9 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const QueryRecord &before = table_before[i];
         expected += "<Rec><ID>" + std::to_string(i) + "</ID><SN>" + field(before.SN, DVKC_SN_MAX) + "</SN><SSID>" +
                     field(before.SSID, DVKC_SSID_MAX) + "</SSID></Rec>";
-        require(table[i].Code == -1);
-        require(std::memcmp(table[i].SN, before.SN, sizeof before.SN) == 0);
-        require(std::memcmp(table[i].SSID, before.SSID, sizeof before.SSID) == 0);
+        require(table[i].Code == -1 && std::memcmp(&table[i], &before, offsetof(QueryRecord, Code)) == 0);
     }
     require(document == expected + "</DVKReq>");
     return 0;
