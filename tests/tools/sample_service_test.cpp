@@ -196,22 +196,21 @@ TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigtermAndKeepsItsPki)
 {
     const std::string pki_dir = (dir.path() / "serve-pki").string();
     const std::string codes = dir.write_file("codes.csv", "SN,Code\nKNOWN,-42\n");
-    const std::string trust = pki_dir + "/trust.pem";
-    {
-        Serve serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes}, dir.path() / "1.err");
-        ASSERT_GT(serve.port, 0);
-        EXPECT_EQ(serve.trust + serve.note, trust + " (kept)");
-        dvkc::Query query;
-        query.add("KNOWN", "A");
-        query.add("OTHER", "B");
-        const dvkc::Buffer document = query.build(3, identity);
-        query.parse(
-            dvkc::exchange({"127.0.0.1", serve.port, "/", trust}, dvkc::make_envelope(document.view(), "s").view()));
-        EXPECT_EQ(query.code(0), -42);
-        EXPECT_EQ(query.code(1), default_code("OTHER"));
-        serve.expect_line("records=2 result=200 answered");
-        serve.stop(SIGTERM, "SIGTERM");
-    }
+    Serve serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes}, dir.path() / "1.err");
+    const std::int32_t port = serve.port;
+    ASSERT_GT(port, 0);
+    const std::string trust = serve.trust;
+    EXPECT_EQ(trust + serve.note, pki_dir + "/trust.pem (kept)");
+
+    dvkc::Query query;
+    query.add("KNOWN", "A");
+    query.add("OTHER", "B");
+    const dvkc::Buffer document = query.build(3, identity);
+    query.parse(dvkc::exchange({"127.0.0.1", port, "/", trust}, dvkc::make_envelope(document.view(), "s").view()));
+    EXPECT_EQ(query.code(0), -42);
+    EXPECT_EQ(query.code(1), default_code("OTHER"));
+    serve.expect_line("records=2 result=200 answered");
+    serve.stop(SIGTERM, "SIGTERM");
     const auto key_mode = std::filesystem::status(pki_dir + "/server.key").permissions();
     EXPECT_EQ(key_mode & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -247,7 +246,8 @@ TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
     Serve serve({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.leaf_key, "--chain",
                  pki.intermediate_cert, "--error", "9"},
                 dir.path() / "serve.err");
-    ASSERT_GT(serve.port, 0);
+    const std::int32_t port = serve.port;
+    ASSERT_GT(port, 0);
     EXPECT_EQ(serve.codes, "dvkc serve: codes: every query answered with ErrID 9");
 
     // Leaf and intermediate are presented: the root-and-intermediate trust file passes the chain check.
@@ -255,7 +255,7 @@ TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
     query.add("A", "B");
     const dvkc::Buffer document = query.build(3, identity);
     try {
-        query.parse(dvkc::exchange({"127.0.0.1", serve.port, "/", pki.trust_root_intermediate},
+        query.parse(dvkc::exchange({"127.0.0.1", port, "/", pki.trust_root_intermediate},
                                    dvkc::make_envelope(document.view(), "s").view()));
         ADD_FAILURE() << "the service error was not reported";
     } catch (const dvkc::Error &e) {

@@ -185,9 +185,8 @@ TEST_F(ToolQuery, OneFailedBatchKeepsTheOthers)
     start_service();
     // The sign command refuses the document of the batch holding BAD.
     const std::string sign = "doc=$(cat); case \"$doc\" in *BAD*) exit 1;; esac; echo signed";
-    const std::string records = write("r.csv", "A,1\nB,2\nBAD,3\nC,4\nD,5\n");
-    const ProcessResult run =
-        run_tool(query_args(records, {"--sign-command", sign, "--batch-size", "2", "--jobs", "2"}));
+    const ProcessResult run = run_tool(query_args(write("r.csv", "A,1\nB,2\nBAD,3\nC,4\nD,5\n"),
+                                                  {"--sign-command", sign, "--batch-size", "2", "--jobs", "2"}));
     EXPECT_EQ(run.exit_status, exit_partial) << run.err;
     EXPECT_TRUE(contains(run.out, "A    1     " + std::to_string(default_code("A")) + "\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "BAD  3     -\nC    4     -\n")) << run.out;
@@ -198,7 +197,7 @@ TEST_F(ToolQuery, OneFailedBatchKeepsTheOthers)
 
     // --fail-fast sends nothing after the first failure.
     const ProcessResult fast =
-        run_tool(query_args(records, {"--sign-command", sign, "--batch-size", "2", "--fail-fast"}));
+        run_tool(query_args(dir_->path() / "r.csv", {"--sign-command", sign, "--batch-size", "2", "--fail-fast"}));
     EXPECT_EQ(fast.exit_status, exit_partial);
     EXPECT_TRUE(contains(fast.err, "1 not sent\ndvkc: stopped after the first failure (--fail-fast)\n")) << fast.err;
 }
@@ -386,13 +385,13 @@ TEST_F(ToolQuery, StalledServiceTimesOut)
 TEST_F(ToolQuery, RetryAfterAFailedExchange)
 {
     std::atomic<int> calls{0};
-    dvkc::sample::TlsService flaky({.identity = pki_->leaf_intermediate, .concurrent = true},
-                                   [&](const dvkc::sample::ServiceRequest &request) {
-                                       if (calls++ == 0) {
-                                           std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-                                       }
-                                       return answer_request(request.raw, {}, {}).http;
-                                   });
+    const auto stall_first = [&](const ServiceRequest &request) {
+        if (calls++ == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        }
+        return answer_request(request.raw, {}, {}).http;
+    };
+    dvkc::sample::TlsService flaky({.identity = pki_->leaf_intermediate, .concurrent = true}, stall_first);
     flaky.start();
     port = flaky.port();
     const ProcessResult run =
