@@ -263,8 +263,7 @@ TEST_F(ToolQuery, VerboseShowsTheAnswerItCouldNotUse)
 // Refused before anything is sent, each with its reason (exit 3).
 TEST_F(ToolQuery, RejectedInputSendsNothing)
 {
-    dvkc::sample::TlsService counter({.identity = pki_->leaf_intermediate},
-                                     dvkc::sample::fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
+    TlsService counter({.identity = pki_->leaf_intermediate}, fixed_answer("HTTP/1.0 200 OK\r\n\r\n"));
     counter.start();
     port = counter.port();
     const std::string good = write("good.csv", "ok,1\n");
@@ -352,24 +351,24 @@ bool process_running(const std::string &needle)
     return false;
 }
 
-// A service that accepts and never answers: each batch times out, the run
-// goes on, and no helper process is left.
-TEST_F(ToolQuery, StalledServiceTimesOut)
+// A service that stalls: each batch times out after --timeout, the run goes
+// on, no helper process is left; --retry sends a new document with a new
+// nonce, which is answered.
+TEST_F(ToolQuery, StalledServiceTimesOutAndRetry)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 16), 0);  // the kernel completes the connections; nobody reads
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    port = ntohs(address.sin_port);
+    std::atomic<int> calls{0};
+    const auto stall = [&](const ServiceRequest &request) {
+        if (calls++ < 3) {  // both batches of the first run, the first attempt of the second
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        }
+        return answer_request(request.raw, {}, {}).http;
+    };
+    TlsService service({.identity = pki_->leaf_intermediate, .concurrent = true}, stall);
+    service.start();
+    port = service.port();
     const ProcessResult run =
         run_tool(query_args(write("r.csv", "A,1\nB,2\n"), {"--signature", "s", "--batch-size", "1", "--jobs", "2",
                                                            "--timeout", "1", "--output", "json"}));
-    ::close(listener);
     EXPECT_EQ(run.exit_status, exit_failed) << run.err;
     EXPECT_TRUE(contains(
         run.err, "failed: iSSL_SendThenRecv: timed out after 1 s (service 127.0.0.1:" + std::to_string(port) + ")\n"))
@@ -378,30 +377,15 @@ TEST_F(ToolQuery, StalledServiceTimesOut)
     EXPECT_EQ(nlohmann::json::parse(run.out).at("batches")[1].at("error").at("description"), "timed out after 1 s");
     EXPECT_FALSE(
         process_running(std::string("--exchange-helper") + '\0' + "127.0.0.1" + '\0' + std::to_string(port) + '\0'));
-}
 
-// The first exchange stalls past --timeout; the retry, a new document with
-// a new nonce, is answered.
-TEST_F(ToolQuery, RetryAfterAFailedExchange)
-{
-    std::atomic<int> calls{0};
-    const auto stall_first = [&](const ServiceRequest &request) {
-        if (calls++ == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-        }
-        return answer_request(request.raw, {}, {}).http;
-    };
-    dvkc::sample::TlsService flaky({.identity = pki_->leaf_intermediate, .concurrent = true}, stall_first);
-    flaky.start();
-    port = flaky.port();
-    const ProcessResult run =
-        run_tool(query_args(write("r.csv", "A,1\n"), {"--signature", "s", "--retry", "1", "--timeout", "1"}));
-    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
-    EXPECT_TRUE(contains(run.out, "A   1     " + std::to_string(default_code("A")) + "\n")) << run.out;
-    flaky.stop();
-    const std::vector<std::string> requests = flaky.requests();
-    ASSERT_EQ(requests.size(), 2U);
-    EXPECT_NE(parse_dvk_request(requests[0]).value().nonce, parse_dvk_request(requests[1]).value().nonce);
+    const ProcessResult retried =
+        run_tool(query_args(write("a.csv", "A,1\n"), {"--signature", "s", "--retry", "1", "--timeout", "1"}));
+    EXPECT_EQ(retried.exit_status, exit_ok) << retried.err;
+    EXPECT_TRUE(contains(retried.out, "A   1     " + std::to_string(default_code("A")) + "\n")) << retried.out;
+    service.stop();
+    const std::vector<std::string> requests = service.requests();
+    ASSERT_EQ(requests.size(), 4U);
+    EXPECT_NE(parse_dvk_request(requests[2]).value().nonce, parse_dvk_request(requests[3]).value().nonce);
 }
 
 // Output to a file appears whole at the end; a large run in JSON keeps
