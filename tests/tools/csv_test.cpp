@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Rejection{"S,\xc3", "SSID is not valid UTF-8 (byte 1)"},
                     Rejection{"\xed\xa0\x80,X", "SN is not valid UTF-8 (byte 1)"},  // a surrogate
                     Rejection{"S,a\xc0\xaf", "SSID is not valid UTF-8 (byte 2)"},   // overlong
-                    Rejection{"S,\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9z", "SSID is longer than 10 bytes (11)"}));
+                    Rejection{"S,\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9zz", "SSID is longer than 10 bytes (12)"}));
 
 TEST(ReadRecords, EveryBadLineIsReported)
 {
