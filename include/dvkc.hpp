@@ -49,19 +49,9 @@ enum class Call {
 };
 
 /* The exported name of a call, e.g. "iSSL_SendThenRecv". */
-constexpr std::string_view call_name(Call call) noexcept
+inline std::string_view call_name(Call call) noexcept
 {
-    switch (call) {
-    case Call::build:
-        return "iMake_DVKReqPKT";
-    case Call::wrap:
-        return "iMake_DVKRequestPKT";
-    case Call::exchange:
-        return "iSSL_SendThenRecv";
-    case Call::parse:
-        return "iParse_DVKResponsePKT";
-    }
-    return "?";
+    return dvkc_call_name(static_cast<DVKC_Call>(call));
 }
 
 /* One documented result of one call. */

@@ -12,14 +12,23 @@ namespace dvkc::sample::net {
 using Socket = std::intptr_t;
 inline constexpr Socket kNoSocket = -1;
 
-// A listening TCP socket on `address`:`port` (0: any free port), not
-// inherited by child processes; stores the port it got in `bound`. Throws
-// std::runtime_error on failure.
-Socket listen_ipv4(const std::string &address, std::uint16_t port, std::uint16_t &bound);
+// A TCP socket bound to `address`:`port` (0: any free port), listening when
+// `listening`, not inherited by child processes; stores the port it got in
+// `bound`. Throws std::runtime_error on failure.
+Socket bind_tcp(const std::string &address, std::uint16_t port, bool listening, std::uint16_t &bound);
+
+// A listening TCP socket on `address`:`port`.
+inline Socket listen_ipv4(const std::string &address, std::uint16_t port, std::uint16_t &bound)
+{
+    return bind_tcp(address, port, true, bound);
+}
 
 // A TCP socket bound to `address`:0 but not listening (a connect to it is
-// refused); stores its port in `bound`. Throws std::runtime_error on failure.
-Socket bind_without_listening(const std::string &address, std::uint16_t &bound);
+// refused).
+inline Socket bind_without_listening(const std::string &address, std::uint16_t &bound)
+{
+    return bind_tcp(address, 0, false, bound);
+}
 
 // Lets one thread wake another that waits for a connection.
 class Waker {

@@ -25,9 +25,7 @@ int fd_of(Socket socket) noexcept
 
 }  // namespace
 
-namespace {
-
-int bound_socket(const std::string &address, std::uint16_t port, bool listening, std::uint16_t &bound)
+Socket bind_tcp(const std::string &address, std::uint16_t port, bool listening, std::uint16_t &bound)
 {
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -49,18 +47,6 @@ int bound_socket(const std::string &address, std::uint16_t port, bool listening,
     }
     bound = ntohs(local.sin_port);
     return fd;
-}
-
-}  // namespace
-
-Socket listen_ipv4(const std::string &address, std::uint16_t port, std::uint16_t &bound)
-{
-    return bound_socket(address, port, true, bound);
-}
-
-Socket bind_without_listening(const std::string &address, std::uint16_t &bound)
-{
-    return bound_socket(address, 0, false, bound);
 }
 
 Waker::Waker()

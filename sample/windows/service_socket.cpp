@@ -50,9 +50,7 @@ bool bind_ipv4(Socket socket, const std::string &address, std::uint16_t port, so
 
 }  // namespace
 
-namespace {
-
-Socket bound_socket(const std::string &address, std::uint16_t port, bool listening, std::uint16_t &bound)
+Socket bind_tcp(const std::string &address, std::uint16_t port, bool listening, std::uint16_t &bound)
 {
     const Socket socket = open_socket(SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in local{};
@@ -67,18 +65,6 @@ Socket bound_socket(const std::string &address, std::uint16_t port, bool listeni
     }
     bound = ::ntohs(local.sin_port);
     return socket;
-}
-
-}  // namespace
-
-Socket listen_ipv4(const std::string &address, std::uint16_t port, std::uint16_t &bound)
-{
-    return bound_socket(address, port, true, bound);
-}
-
-Socket bind_without_listening(const std::string &address, std::uint16_t &bound)
-{
-    return bound_socket(address, 0, false, bound);
 }
 
 // Windows cannot wait on a pipe and a socket together: the waker is a UDP

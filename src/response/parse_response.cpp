@@ -16,7 +16,10 @@ namespace {
 
 constexpr std::int32_t kMinResponseLength = 20;
 constexpr std::int32_t kMaxRecords = DVKC_MAX_RECORDS;
-constexpr std::int32_t kRecordSearchLimit = 500;
+// A record: "</Rec>" within 500 characters of its "<Rec>", its text cut at
+// 100 characters; the one-pass reading of the usual layout keeps the same.
+constexpr auto kRecordSearchLimit = static_cast<std::int32_t>(UsualRecord::kCloseWithin);
+constexpr auto kRecordChars = static_cast<std::int32_t>(UsualRecord::kTextChars);
 constexpr std::int32_t kFieldChars = 100;
 
 // "HTTP" in any case, then "200" starting somewhere at positions 4 to 17.
@@ -145,8 +148,8 @@ std::int32_t parse_response(QueryContext *ctx, std::int32_t len, const char *res
             search = after;  // no <Rec> starts inside a record of the usual layout
             continue;
         }
-        char rec[kFieldChars + 1];
-        if (iGetTagText(rec_at, "<Rec>", "</Rec>", kRecordSearchLimit, rec, kFieldChars) == 0) {
+        char rec[kRecordChars + 1];
+        if (iGetTagText(rec_at, "<Rec>", "</Rec>", kRecordSearchLimit, rec, kRecordChars) == 0) {
             return DVKC_PARSE_RECORD_UNCLOSED;
         }
         if (const std::int32_t failed = read_record(rec, code); failed != 0) {

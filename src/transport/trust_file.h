@@ -37,9 +37,6 @@ public:
     // give its outcome. Requires a successful read().
     bool decode() noexcept;
 
-    // Whether decode() has run.
-    bool decoded() const noexcept { return decode_outcome_ != Outcome::pending; }
-
     // Adds every certificate and revocation list to `store`; after decode().
     bool add_to(X509_STORE *store) const noexcept;
 

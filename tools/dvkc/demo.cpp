@@ -19,12 +19,7 @@ int run_demo(std::ostream &out, std::ostream &err, const std::string &helper)
     // Taken before any thread starts; the temporary files go on every signal.
     StopSignals signals;
     std::optional<dvkc::sample::TempDir> scratch;
-    signals.on_second_signal([&scratch] {
-        if (scratch) {
-            std::error_code ignored;
-            std::filesystem::remove_all(scratch->path(), ignored);
-        }
-    });
+    remove_on_second_signal(signals, scratch);
     const auto interrupted = [&] {
         scratch.reset();
         err << "dvkc: demo interrupted; temporary files removed\n";

@@ -2,16 +2,14 @@
 
 #include <poll.h>
 #include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <fstream>
 #include <cstring>
 #include <system_error>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +20,7 @@
 #include "exit_status.h"
 #include "input_checks.h"
 #include "output.h"
+#include "output_target.h"
 #include "progress.h"
 #include "stop_signals.h"
 
@@ -223,101 +222,6 @@ private:
     std::string stop_reason_ = "not sent";
     std::map<std::size_t, BatchOutcome> done_;
     Tally tally_;
-};
-
-// Where the output goes: the given stream, or a temporary file beside the
-// named one that replaces it at the end (a device or a pipe is written to
-// directly).
-class OutputTarget {
-public:
-    OutputTarget(const std::string &file, std::ostream &stream) : name_(file)
-    {
-        if (file.empty() || file == "-") {
-            out_ = &stream;
-            name_ = "standard output";
-            return;
-        }
-        struct stat info {};
-        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-            // A device or a pipe (/dev/null, a FIFO): written to as it is.
-            file_.open(file, std::ios::binary | std::ios::out);
-            if (!file_) {
-                error_ = std::generic_category().message(errno);
-            }
-            out_ = &file_;
-            return;
-        }
-        const std::filesystem::path target(file);
-        std::string pattern = (target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path()) /
-                              ("." + target.filename().string() + ".XXXXXX");
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
-            error_ = std::generic_category().message(errno);
-            return;
-        }
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-        ::close(fd);
-        temp_ = pattern;
-        file_.open(temp_, std::ios::binary | std::ios::trunc);
-        out_ = &file_;
-    }
-    OutputTarget(const OutputTarget &) = delete;
-    OutputTarget &operator=(const OutputTarget &) = delete;
-    ~OutputTarget()
-    {
-        if (!temp_.empty()) {
-            ::unlink(temp_.c_str());
-        }
-    }
-
-    bool ok() const noexcept { return error_.empty(); }
-    const std::string &error() const noexcept { return error_; }
-    const std::string &name() const noexcept { return name_; }
-    const std::string &temp() const noexcept { return temp_; }
-
-    // Writes and flushes `text`; false (and error() says why) on failure.
-    bool write(std::string_view text)
-    {
-        if (!ok()) {
-            return false;
-        }
-        errno = 0;
-        out_->write(text.data(), static_cast<std::streamsize>(text.size()));
-        out_->flush();
-        if (!*out_) {
-            error_ = errno != 0 ? std::generic_category().message(errno) : "write failed";
-            return false;
-        }
-        return true;
-    }
-
-    // Puts the file in place; false on failure.
-    bool commit()
-    {
-        if (!ok() || temp_.empty()) {
-            return ok();
-        }
-        file_.close();
-        if (!file_) {
-            error_ = std::generic_category().message(errno);
-            return false;
-        }
-        if (::rename(temp_.c_str(), name_.c_str()) != 0) {
-            error_ = std::generic_category().message(errno);
-            return false;
-        }
-        temp_.clear();
-        return true;
-    }
-
-private:
-    std::string name_;
-    std::string temp_;
-    std::ofstream file_;
-    std::ostream *out_ = nullptr;
-    std::string error_;
 };
 
 std::string dry_run_text(std::size_t b, std::size_t total, BatchRange range, std::string_view document,

@@ -91,12 +91,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
 
     StopSignals signals;
     std::optional<dvkc::sample::TempDir> scratch;
-    signals.on_second_signal([&scratch] {
-        if (scratch) {
-            std::error_code ignored;
-            std::filesystem::remove_all(scratch->path(), ignored);
-        }
-    });
+    remove_on_second_signal(signals, scratch);
     std::string trust_file;
     bool pki_reused = false;
     try {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <system_error>
 
 namespace dvkc::tool {
@@ -87,6 +88,16 @@ const char *StopSignals::name(int signal) noexcept
     default:
         return "a signal";
     }
+}
+
+void remove_on_second_signal(StopSignals &signals, const std::optional<sample::TempDir> &scratch)
+{
+    signals.on_second_signal([&scratch] {
+        if (scratch) {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratch->path(), ignored);
+        }
+    });
 }
 
 }  // namespace dvkc::tool

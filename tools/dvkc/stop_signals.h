@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include <signal.h>
+
+#include "temp_dir.h"
 
 namespace dvkc::tool {
 
@@ -49,5 +52,9 @@ private:
     std::function<void()> cleanup_;
     std::jthread thread_;
 };
+
+// On a second signal the process ends at once: the directory `scratch`
+// holds by then, if any, is removed first (private keys included).
+void remove_on_second_signal(StopSignals &signals, const std::optional<sample::TempDir> &scratch);
 
 }  // namespace dvkc::tool
