@@ -156,84 +156,70 @@ TEST_F(SampleServiceOverTls, ConcurrentClientsAndAMalformedRequest)
     EXPECT_EQ(malformed, 1U);
 }
 
-// Reads serve's first line and returns the port it listens on, or -1.
-std::int32_t listening_port(test::BackgroundTool &serve)
-{
-    const std::string prefix = "dvkc serve: listening on https://127.0.0.1:";
-    std::string line;
-    if (!serve.read_line(line) || line.rfind(prefix, 0) != 0) {
-        ADD_FAILURE() << "unexpected first line: " << line;
-        return -1;
+// `dvkc serve` in the background, its first lines read: the port, the
+// clients' trust file and the note after it (none with --cert), the codes.
+struct Serve {
+    Serve(const std::vector<std::string> &args, const std::filesystem::path &err_file) : tool(args, err_file.string())
+    {
+        const std::string listening = "dvkc serve: listening on https://127.0.0.1:";
+        const std::string trust_file = "dvkc serve: trust file for clients: ";
+        std::string line;
+        if (!tool.read_line(line) || line.rfind(listening, 0) != 0) {
+            ADD_FAILURE() << "unexpected first line: " << line;
+            return;
+        }
+        port = static_cast<std::int32_t>(std::stoi(line.substr(listening.size())));
+        if (tool.read_line(codes) && codes.rfind(trust_file, 0) == 0) {
+            trust = codes.substr(trust_file.size(), codes.find(" (") - trust_file.size());
+            note = codes.substr(codes.find(" ("));
+            tool.read_line(codes);
+        }
     }
-    return static_cast<std::int32_t>(std::stoi(line.substr(prefix.size())));
-}
-
-// Starts serve with `args`, reads its first lines; returns the port and the
-// clients' trust file (with what follows it on its line in `note`).
-std::int32_t start_serve(test::BackgroundTool &serve, std::string &trust, std::string &note)
-{
-    const std::int32_t port = listening_port(serve);
-    std::string line;
-    const std::string trust_prefix = "dvkc serve: trust file for clients: ";
-    if (!serve.read_line(line) || line.rfind(trust_prefix, 0) != 0) {
-        ADD_FAILURE() << line;
-        return -1;
+    void expect_line(const std::string &part)
+    {
+        std::string line;
+        EXPECT_TRUE(tool.read_line(line));
+        EXPECT_NE(line.find(part), std::string::npos) << line;
     }
-    trust = line.substr(trust_prefix.size(), line.find(" (") - trust_prefix.size());
-    note = line.substr(line.find(" ("));
-    serve.read_line(line);  // codes
-    return port;
-}
+    void stop(int number, const std::string &name)
+    {
+        tool.signal(number);
+        expect_line("dvkc serve: stopped by " + name);
+        EXPECT_EQ(tool.wait(), exit_ok);
+    }
+    test::BackgroundTool tool;
+    std::int32_t port = -1;
+    std::string trust, note, codes;
+};
 
 TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigtermAndKeepsItsPki)
 {
     const std::string pki_dir = (dir.path() / "serve-pki").string();
     const std::string codes = dir.write_file("codes.csv", "SN,Code\nKNOWN,-42\n");
-    std::string trust;
-    std::string note;
-    {
-        test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes},
-                                   (dir.path() / "serve.err").string());
-        const std::int32_t port = start_serve(serve, trust, note);
-        ASSERT_GT(port, 0);
-        EXPECT_EQ(trust, pki_dir + "/trust.pem");
-        EXPECT_EQ(note, " (kept)");
+    Serve serve({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir, "--codes", codes}, dir.path() / "1.err");
+    const std::int32_t port = serve.port;
+    ASSERT_GT(port, 0);
+    const std::string trust = serve.trust;
+    EXPECT_EQ(trust + serve.note, pki_dir + "/trust.pem (kept)");
 
-        dvkc::Query query;
-        query.add("KNOWN", "A");
-        query.add("OTHER", "B");
-        const dvkc::Buffer document = query.build(3, identity);
-        query.parse(dvkc::exchange({"127.0.0.1", port, "/", trust}, dvkc::make_envelope(document.view(), "s").view()));
-        EXPECT_EQ(query.code(0), -42);
-        EXPECT_EQ(query.code(1), default_code("OTHER"));
-        std::string line;
-        ASSERT_TRUE(serve.read_line(line));
-        EXPECT_NE(line.find("records=2 result=200 answered"), std::string::npos) << line;
-
-        serve.signal(SIGTERM);
-        ASSERT_TRUE(serve.read_line(line));
-        EXPECT_EQ(line, "dvkc serve: stopped by SIGTERM");
-        EXPECT_EQ(serve.wait(), exit_ok);
-    }
+    dvkc::Query query;
+    query.add("KNOWN", "A");
+    query.add("OTHER", "B");
+    const dvkc::Buffer document = query.build(3, identity);
+    query.parse(dvkc::exchange({"127.0.0.1", port, "/", trust}, dvkc::make_envelope(document.view(), "s").view()));
+    EXPECT_EQ(query.code(0), -42);
+    EXPECT_EQ(query.code(1), default_code("OTHER"));
+    serve.expect_line("records=2 result=200 answered");
+    serve.stop(SIGTERM, "SIGTERM");
     const auto key_mode = std::filesystem::status(pki_dir + "/server.key").permissions();
     EXPECT_EQ(key_mode & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const auto written = std::filesystem::last_write_time(trust);
 
     // A second run reuses the PKI (the clients' trust file stays valid) and stops on SIGHUP.
-    {
-        test::BackgroundTool again({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir},
-                                   (dir.path() / "again.err").string());
-        std::string trust_again;
-        ASSERT_GT(start_serve(again, trust_again, note), 0);
-        EXPECT_EQ(trust_again, trust);
-        EXPECT_EQ(note, " (kept from an earlier run)");
-        again.signal(SIGHUP);
-        std::string line;
-        ASSERT_TRUE(again.read_line(line));
-        EXPECT_EQ(line, "dvkc serve: stopped by SIGHUP");
-        EXPECT_EQ(again.wait(), exit_ok);
-    }
+    Serve again({"serve", "--listen", "127.0.0.1:0", "--pki-dir", pki_dir}, dir.path() / "2.err");
+    EXPECT_EQ(again.trust + again.note, trust + " (kept from an earlier run)");
+    again.stop(SIGHUP, "SIGHUP");
     EXPECT_EQ(std::filesystem::last_write_time(trust), written);
 
     // A directory holding only part of it is left alone.
@@ -247,31 +233,22 @@ TEST_F(SampleServiceOverTls, ServeAsAProcessStopsCleanlyOnSigtermAndKeepsItsPki)
 
 TEST_F(SampleServiceOverTls, ServeRemovesItsTemporaryPkiOnSighup)
 {
-    test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0"}, (dir.path() / "serve.err").string());
-    std::string trust;
-    std::string note;
-    ASSERT_GT(start_serve(serve, trust, note), 0);
-    EXPECT_EQ(note, " (removed when the service stops)");
-    const std::filesystem::path pki_dir = std::filesystem::path(trust).parent_path();
+    Serve serve({"serve", "--listen", "127.0.0.1:0"}, dir.path() / "serve.err");
+    EXPECT_EQ(serve.note, " (removed when the service stops)");
+    const std::filesystem::path pki_dir = std::filesystem::path(serve.trust).parent_path();
     EXPECT_TRUE(std::filesystem::exists(pki_dir / "server.key"));
-    serve.signal(SIGHUP);
-    std::string line;
-    ASSERT_TRUE(serve.read_line(line));
-    EXPECT_EQ(line, "dvkc serve: stopped by SIGHUP");
-    EXPECT_EQ(serve.wait(), exit_ok);
+    serve.stop(SIGHUP, "SIGHUP");
     EXPECT_FALSE(std::filesystem::exists(pki_dir));
 }
 
 TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
 {
-    test::BackgroundTool serve({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.leaf_key,
-                                "--chain", pki.intermediate_cert, "--error", "9"},
-                               (dir.path() / "serve.err").string());
-    const std::int32_t port = listening_port(serve);
+    Serve serve({"serve", "--listen", "127.0.0.1:0", "--cert", pki.leaf_cert, "--key", pki.leaf_key, "--chain",
+                 pki.intermediate_cert, "--error", "9"},
+                dir.path() / "serve.err");
+    const std::int32_t port = serve.port;
     ASSERT_GT(port, 0);
-    std::string line;
-    ASSERT_TRUE(serve.read_line(line));
-    EXPECT_EQ(line, "dvkc serve: codes: every query answered with ErrID 9");
+    EXPECT_EQ(serve.codes, "dvkc serve: codes: every query answered with ErrID 9");
 
     // Leaf and intermediate are presented: the root-and-intermediate trust file passes the chain check.
     dvkc::Query query;
@@ -285,12 +262,8 @@ TEST_F(SampleServiceOverTls, ServeWithItsOwnCertificateStopsOnSigint)
         EXPECT_EQ(e.code(), 2000);
         EXPECT_EQ(e.err_id(), 9);
     }
-    ASSERT_TRUE(serve.read_line(line));
-    EXPECT_NE(line.find("records=1 result=200 ErrID 9"), std::string::npos) << line;
-    serve.signal(SIGINT);
-    ASSERT_TRUE(serve.read_line(line));
-    EXPECT_EQ(line, "dvkc serve: stopped by SIGINT");
-    EXPECT_EQ(serve.wait(), exit_ok);
+    serve.expect_line("records=1 result=200 ErrID 9");
+    serve.stop(SIGINT, "SIGINT");
 }
 
 TEST_F(SampleServiceOverTls, ServeRefusesBadCodesAndCertificates)
