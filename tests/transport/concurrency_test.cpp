@@ -1,14 +1,13 @@
-// Whole queries from many threads at once (CTest label `concurrency`; the
-// `tsan` preset runs these under ThreadSanitizer). CTest runs each case in a
-// process of its own, so the threads of FirstCallsRaceEachOther make the
-// process's very first exchanges, all released together.
+// Threads released together at a barrier (label `concurrency`; the `tsan` preset runs it). CTest runs
+// each case in a process of its own, so the threads make the process's first calls.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <barrier>
-#include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,134 +19,58 @@
 namespace dvkc::test {
 namespace {
 
-struct LibraryBuffer {
-    char *text = nullptr;
-    LibraryBuffer() = default;
-    LibraryBuffer(const LibraryBuffer &) = delete;
-    LibraryBuffer &operator=(const LibraryBuffer &) = delete;
-    ~LibraryBuffer() { vFreeData(text); }
-};
-
-// Build, wrap, post and parse one query of three records; returns what went
-// wrong, or the empty text. With a barrier, waits there between wrapping and
-// posting, so that the threads' exchanges start together.
-std::string whole_query(std::int32_t port, const std::string &identity, int thread, int query,
-                        std::barrier<> *before_exchange)
+// Runs body(t) on 8 threads released together; each must give "".
+void race(const std::function<std::string(std::size_t)> &body)
 {
-    QueryRecord records[3]{};
-    for (int i = 0; i < 3; ++i) {
-        const std::string sn = "T" + std::to_string(thread) + "Q" + std::to_string(query) + "R" + std::to_string(i);
-        std::strncpy(records[i].SN, sn.c_str(), DVKC_SN_MAX);
-        std::strncpy(records[i].SSID, "SSID", DVKC_SSID_MAX);
+    std::barrier<> start(8);
+    std::vector<std::string> failures(8);
+    std::vector<std::jthread> workers;
+    for (std::size_t t = 0; t < 8; ++t) {
+        workers.emplace_back([&, t] {
+            start.arrive_and_wait();
+            failures[t] = body(t);
+        });
     }
-    QueryContext context{};
-    context.TotalCount = 3;
-    context.Records = records;
-
-    std::int32_t length = 0;
-    LibraryBuffer document;
-    if (iMake_DVKReqPKT(thread * 100 + query, identity.c_str(), &context, &length, &document.text) != DVKC_BUILD_OK) {
-        if (before_exchange != nullptr) {
-            before_exchange->arrive_and_drop();
-        }
-        return "build failed";
-    }
-    LibraryBuffer envelope;
-    if (iMake_DVKRequestPKT(length, document.text, 3, "sig", &length, &envelope.text) != DVKC_WRAP_OK) {
-        if (before_exchange != nullptr) {
-            before_exchange->arrive_and_drop();
-        }
-        return "wrap failed";
-    }
-    if (before_exchange != nullptr) {
-        before_exchange->arrive_and_wait();
-    }
-    LibraryBuffer answer;
-    const std::int32_t sent = iSSL_SendThenRecv("127.0.0.1", port, shared_pki().trust_root_intermediate.c_str(), "/dvk",
-                                                length, envelope.text, &length, &answer.text);
-    if (sent != DVKC_EXCHANGE_OK) {
-        return "exchange gave " + std::to_string(sent);
-    }
-    const std::int32_t parsed = iParse_DVKResponsePKT(&context, length, answer.text);
-    if (parsed != DVKC_PARSE_OK) {
-        return "parse gave " + std::to_string(parsed);
-    }
-    for (const QueryRecord &record : records) {
-        if (record.Code != sample::default_code(record.SN)) {
-            return std::string("wrong code for ") + record.SN;
-        }
-    }
-    return {};
+    workers.clear();  // joins them
+    EXPECT_EQ(failures, std::vector<std::string>(8));
 }
 
-// `threads` threads each run `queries` whole queries; their first exchanges
-// start together.
-void run_threads(int threads, int queries)
+// The socket BIO's method is made on first use, with nothing of OpenSSL's in between to order the threads.
+TEST(Concurrency, FirstSocketBiosRaceEachOther)
+{
+    int pair[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    race([&](std::size_t) {
+        const std::unique_ptr<BIO, decltype(&BIO_free)> bio(transport::new_nosignal_socket_bio(pair[0]), BIO_free);
+        return std::string(bio ? "" : "no BIO");
+    });
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
+TEST(Concurrency, WholeQueriesFromManyThreads)
 {
     const TempDir dir;
     const std::string identity = dir.write_file("identity.bin", "concurrent client");
-    ServiceOptions options;
-    options.identity = shared_pki().full_chain;
-    options.concurrent = true;
-    options.record_requests = false;
-    const auto service = start_service(options, echo_handler());
-
-    std::barrier<> start(threads);
-    std::vector<std::string> failures(static_cast<std::size_t>(threads));
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            for (int q = 0; q < queries && failures[static_cast<std::size_t>(t)].empty(); ++q) {
-                failures[static_cast<std::size_t>(t)] =
-                    whole_query(service->port(), identity, t, q, q == 0 ? &start : nullptr);
-            }
-        });
-    }
-    for (std::thread &worker : workers) {
-        worker.join();
-    }
-    for (int t = 0; t < threads; ++t) {
-        EXPECT_EQ(failures[static_cast<std::size_t>(t)], "") << "thread " << t;
-    }
-    service->stop();
-    EXPECT_EQ(service->answers_sent(), static_cast<std::size_t>(threads * queries));
-}
-
-// In a process of its own (as CTest runs each case) these are the first exchanges.
-TEST(Concurrency, FirstCallsRaceEachOther)
-{
-    run_threads(8, 1);
-}
-
-// The socket BIO's method is made on first use: threads released together
-// each make their first BIO, with nothing of OpenSSL's in between to order them.
-TEST(Concurrency, FirstSocketBiosRaceEachOther)
-{
-    constexpr int kThreads = 8;
-    int pair[2] = {-1, -1};
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-    std::barrier<> start(kThreads);
-    std::vector<int> made(kThreads, 0);
-    std::vector<std::thread> workers;
-    for (int t = 0; t < kThreads; ++t) {
-        workers.emplace_back([&, t] {
-            start.arrive_and_wait();
-            BIO *bio = transport::new_nosignal_socket_bio(pair[0]);
-            made[static_cast<std::size_t>(t)] = bio != nullptr ? 1 : 0;
-            BIO_free(bio);
-        });
-    }
-    for (std::thread &worker : workers) {
-        worker.join();
-    }
-    ::close(pair[0]);
-    ::close(pair[1]);
-    EXPECT_EQ(made, std::vector<int>(kThreads, 1));
-}
-
-TEST(Concurrency, ManyThreadsWholeQueries)
-{
-    run_threads(6, 5);
+    const std::string trust = shared_pki().trust_root_intermediate;
+    const auto service = start_service({.identity = shared_pki().full_chain, .concurrent = true}, echo_handler());
+    race([&](std::size_t t) {
+        QueryRecord record{{}, "SSID", 0};
+        std::snprintf(record.SN, sizeof record.SN, "T%zu", t);
+        QueryContext context{{}, {}, {}, 0, 1, &record};
+        char *document = nullptr, *envelope = nullptr;
+        Received answer;
+        const bool ok =
+            iMake_DVKReqPKT(1, identity.c_str(), &context, &answer.length, &document) == DVKC_BUILD_OK &&
+            iMake_DVKRequestPKT(answer.length, document, 3, "sig", &answer.length, &envelope) == DVKC_WRAP_OK &&
+            (answer.result = iSSL_SendThenRecv("127.0.0.1", service->port(), trust.c_str(), "/dvk", answer.length,
+                                               envelope, &answer.length, &answer.buffer)) == DVKC_EXCHANGE_OK &&
+            iParse_DVKResponsePKT(&context, answer.length, answer.buffer) == DVKC_PARSE_OK &&
+            record.Code == sample::default_code(record.SN);
+        vFreeData(document);
+        vFreeData(envelope);
+        return ok ? std::string() : std::string(record.SN) + " failed; exchange gave " + std::to_string(answer.result);
+    });
 }
 
 }  // namespace
