@@ -1,5 +1,6 @@
 // The C# binding against the real library: its structures have the layout
-// the C compiler gives dvkc.h, its result table is the header's, a whole
+// the C compiler gives dvkc.h, its imports the C calling convention, its
+// result table is the header's, a whole
 // query runs against dvkc serve, and a failure carries its call, words and
 // the service's ErrID.
 //   WholeQuery.exe C_FACTS DVKC_TOOL WORK_DIR
@@ -8,6 +9,7 @@ using System.Collections.Generic;
 using System.Diagnostics;
 using System.IO;
 using System.Linq;
+using System.Reflection;
 using System.Runtime.InteropServices;
 using System.Text;
 using System.Text.RegularExpressions;
@@ -40,6 +42,25 @@ static class WholeQuery
             else if (f[0] == "offset")
                 Equal(int.Parse(f[3]), (int)Marshal.OffsetOf(types[f[1]], f[2]), "offset of " + f[1] + "." + f[2]);
         }
+    }
+
+    // Every import is Cdecl from DVKCDLL, with ANSI texts: on 32-bit Windows
+    // a StdCall declaration would unbalance the stack, which no run on a
+    // 64-bit platform can show.
+    static void CheckDeclarations()
+    {
+        int imports = 0;
+        foreach (MethodInfo method in typeof(Dvkc.Native).GetMethods(BindingFlags.Public | BindingFlags.Static)) {
+            var import = (DllImportAttribute)method.GetCustomAttributes(typeof(DllImportAttribute), false).FirstOrDefault();
+            if (import == null)
+                continue;
+            ++imports;
+            Equal("DVKCDLL", import.Value, method.Name + " library");
+            Equal(CallingConvention.Cdecl, import.CallingConvention, method.Name + " calling convention");
+            if (method.GetParameters().Any(p => p.ParameterType == typeof(string)))
+                Equal(CharSet.Ansi, import.CharSet, method.Name + " character set");
+        }
+        Equal(6, imports, "imported functions");
     }
 
     static void CheckResults(string[] facts)
@@ -122,6 +143,7 @@ static class WholeQuery
     {
         string[] facts = File.ReadAllLines(args[0], Encoding.GetEncoding("iso-8859-1"));
         CheckLayout(facts);
+        CheckDeclarations();
         CheckResults(facts);
         CheckServiceError();
         QueryTheService(args[1], args[2]);

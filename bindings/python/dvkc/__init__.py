@@ -179,7 +179,8 @@ class Query:
         """iParse_DVKResponsePKT: matches `answer` with the last build() and
         writes the codes; raises Error for any result but 0 (for
         DVKC_PARSE_SERVICE_ERROR with the service's ErrID)."""
-        text = bytes(answer)
+        # The answer as received (a NUL in it ends what the parser reads).
+        text = answer.encode(_ENCODING) if isinstance(answer, str) else bytes(answer)
         result = _native.lib.iParse_DVKResponsePKT(
             ctypes.byref(self._context), _int32(len(text), "answer length"), text
         )
