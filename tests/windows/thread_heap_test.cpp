@@ -41,7 +41,7 @@ std::size_t heap_in_use()
 using AnyFunction = void (*)();
 AnyFunction find(HMODULE dll, const char *name)
 {
-    return reinterpret_cast<AnyFunction>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
+    return reinterpret_cast<AnyFunction>(GetProcAddress(dll, name));  // void (*)() takes any function type
 }
 
 TEST(DllThreads, HeapStaysFlatAcrossThreads)
