@@ -37,7 +37,13 @@
  * - The host process is left as it was: no signal disposition or mask is
  *   changed (no SIGPIPE is raised), every descriptor or handle the library
  *   opens is close-on-exec (not inherited), and the calling thread's OpenSSL
- *   error queue holds afterwards exactly what it held before.
+ *   error queue holds afterwards exactly the entries it held before, in
+ *   their order, each with its code, file, line, function and data text
+ *   (an empty text still a text; an entry of code 0 one like any other).
+ *   Its marks (ERR_set_mark) keep their number, and all come back on the
+ *   newest entry: OpenSSL 3.0 shows a program only the newest marked entry,
+ *   by popping those above it. A mark set just before the call, the usual
+ *   ERR_set_mark ... ERR_pop_to_mark bracket, is kept exactly.
  * - Texts are single-byte strings, copied into the XML unchanged: no
  *   escaping and no character-set conversion. A '<', '>' or '&' in a record
  *   therefore reaches the service as it stands.
@@ -280,10 +286,13 @@ DVKC_API int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t s
  *              255.255.255.255 and the connect fails).
  *   port       taken as a 16-bit value, as the sockets layer takes it: only
  *              its low 16 bits count (65536 is port 0, -1 is port 65535).
- *   trust_path PEM file of certificates, read on every call. The server is
- *              authenticated by it alone: its chain must verify against these
- *              certificates (TLS 1.2 or later), and every issuer certificate
- *              it presents must carry a public key that one of them carries.
+ *   trust_path PEM file of certificates, read and decoded whole on every
+ *              call before any connection is made: a file OpenSSL's own
+ *              CA-file load would refuse gives DVKC_EXCHANGE_TRUST_FILE at
+ *              once. The server is authenticated by it alone: its chain
+ *              must verify against these certificates (TLS 1.2 or later),
+ *              and every issuer certificate it presents must carry a public
+ *              key that one of them carries.
  *              No server name is sent and the name in the server's
  *              certificate is not checked against host.
  *   url_path   placed right after the host; normally starts with '/'.

@@ -1,9 +1,8 @@
-#include <cstdlib>
-
 #include "dvkc.h"
+#include "interface/allocate.h"
 
-// Every buffer the library hands out comes from std::malloc.
+// Every buffer the library hands out comes from allocate().
 extern "C" void vFreeData(void *buffer) noexcept
 {
-    std::free(buffer);
+    dvkc::release(buffer);
 }

@@ -18,7 +18,7 @@
 namespace dvkc {
 
 struct FreeDeleter {
-    void operator()(void *p) const noexcept { std::free(p); }
+    void operator()(void *p) const noexcept { release(p); }
 };
 
 class TextBuffer {

@@ -10,15 +10,15 @@ std::uint32_t nonce_seed(std::time_t now, std::int32_t modifier) noexcept
     return static_cast<std::uint32_t>(now) * factor;
 }
 
-void make_nonce(std::uint32_t seed, char (&out)[16]) noexcept
+void make_nonce(std::uint32_t seed, char (&out)[DVKC_NONCE_LENGTH + 1]) noexcept
 {
     static constexpr char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     static_assert(sizeof alphabet - 1 == 62);
     prng::seed(seed);
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < DVKC_NONCE_LENGTH; ++i) {
         out[i] = alphabet[prng::draw() % 62];
     }
-    out[15] = '\0';
+    out[DVKC_NONCE_LENGTH] = '\0';
 }
 
 }  // namespace dvkc

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "dvkc.h"
+
 namespace dvkc {
 
 // The nonce generator's seed: now * (modifier % 1000 + 1) in 32-bit
@@ -11,7 +13,7 @@ namespace dvkc {
 std::uint32_t nonce_seed(std::time_t now, std::int32_t modifier) noexcept;
 
 // Seeds the calling thread's generator with `seed` and draws 15 characters
-// from 0-9, A-Z, a-z into out[16], NUL-terminated.
-void make_nonce(std::uint32_t seed, char (&out)[16]) noexcept;
+// from 0-9, A-Z, a-z into out, NUL-terminated.
+void make_nonce(std::uint32_t seed, char (&out)[DVKC_NONCE_LENGTH + 1]) noexcept;
 
 }  // namespace dvkc

@@ -87,7 +87,8 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
 
     ctx->ErrID = 0;
 
-    char client_id[41];
+    char client_id[DVKC_CLIENT_ID_LENGTH + 1];
+    static_assert(sizeof client_id <= sizeof ctx->ClientID);
     {
         std::unique_ptr<std::FILE, FileCloser> file(platform::open_for_reading(identity_path));
         if (!file || !identity_client_id(file.get(), client_id)) {
@@ -97,11 +98,13 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
     std::memcpy(ctx->ClientID, client_id, sizeof client_id);
 
     refresh_time_zone();
-    char req_time[15];
+    char req_time[DVKC_REQ_TIME_LENGTH + 1];
+    static_assert(sizeof req_time == sizeof ctx->ReqTime);
     format_request_time(std::time(nullptr), req_time);
     std::memcpy(ctx->ReqTime, req_time, sizeof req_time);
 
-    char nonce[16];
+    char nonce[DVKC_NONCE_LENGTH + 1];
+    static_assert(sizeof nonce == sizeof ctx->Nonce);
     make_nonce(nonce_seed(std::time(nullptr), seed_modifier), nonce);
     std::memcpy(ctx->Nonce, nonce, sizeof nonce);
 

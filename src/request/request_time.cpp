@@ -9,7 +9,7 @@ void refresh_time_zone() noexcept
     platform::refresh_time_zone_settings();
 }
 
-void format_request_time(std::time_t when, char (&out)[15]) noexcept
+void format_request_time(std::time_t when, char (&out)[DVKC_REQ_TIME_LENGTH + 1]) noexcept
 {
     std::tm local{};
     if (!platform::to_local_time(when, local)) {

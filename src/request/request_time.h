@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "dvkc.h"
+
 namespace dvkc {
 
 // Refreshes the time-zone settings the way the request stamp needs them: from
@@ -9,7 +11,7 @@ namespace dvkc {
 // POSIX an empty TZ keeps whatever settings were in force before.
 void refresh_time_zone() noexcept;
 
-// Formats `when` as local time "YYYYMMDDhhmmss" into out[15].
-void format_request_time(std::time_t when, char (&out)[15]) noexcept;
+// Formats `when` as local time "YYYYMMDDhhmmss" into out.
+void format_request_time(std::time_t when, char (&out)[DVKC_REQ_TIME_LENGTH + 1]) noexcept;
 
 }  // namespace dvkc

@@ -11,9 +11,9 @@
 namespace dvkc::transport {
 
 // Results of the check.
+// (The trust file is read and decoded before any connection is made, so
+// this check never opens it and its results -1 and -2 of old cannot occur.)
 inline constexpr std::int32_t kChainPasses = 0;
-inline constexpr std::int32_t kTrustFileUnopenable = -1;
-inline constexpr std::int32_t kTrustFileUnreadable = -2;
 inline constexpr std::int32_t kIssuerKeyUntrusted = -3;
 
 // Two subjectPublicKey BIT STRINGs name the same key when their contents have
@@ -21,20 +21,14 @@ inline constexpr std::int32_t kIssuerKeyUntrusted = -3;
 bool same_key_bits(const ASN1_BIT_STRING *a, const ASN1_BIT_STRING *b) noexcept;
 
 // Checks `presented` (the server's own certificate first; may be null)
-// against the PEM trust file at `trust_path`. The chain is only read.
-// - no chain, or the server's certificate alone: passes, the file unopened;
-// - otherwise the file is opened (-1 if it cannot be) and every PEM entry
-//   read (-2 if that fails); each certificate from position 2 on must share
-//   its key with a certificate of the file, or the result is -3. Entries
-//   without a certificate (keys, revocation lists) match nothing.
-std::int32_t check_chain_keys(STACK_OF(X509) * presented, const char *trust_path) noexcept;
-
-// The same check against certificates already read from the trust file
-// (`trusted`, in file order): the file is not opened, so the result is 0 or -3.
+// against `trusted`, the certificates of the trust file in file order (its
+// entries without a certificate, keys and revocation lists, match nothing).
+// The chain is only read. No chain, or the server's certificate alone,
+// passes; otherwise each certificate from position 2 on must share its key
+// with a trusted certificate, or the result is -3.
 std::int32_t check_chain_keys(STACK_OF(X509) * presented, const STACK_OF(X509) * trusted) noexcept;
 
 // The check over the chain the server presented on `connection`.
-std::int32_t iVerifyServerChain(SSL *connection, const char *trust_path) noexcept;
 std::int32_t iVerifyServerChain(SSL *connection, const STACK_OF(X509) * trusted) noexcept;
 
 }  // namespace dvkc::transport

@@ -87,11 +87,16 @@ int create(BIO *bio)
     return 1;
 }
 
+// Socket BIOs in existence, counted from just before one is made until its
+// destruction: the method table is never freed while this is above zero.
+std::atomic<long> live_bios{0};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
 int destroy(BIO *bio)
 {
     OPENSSL_free(state_of(bio));
     BIO_set_data(bio, nullptr);
     BIO_set_init(bio, 0);
+    live_bios.fetch_sub(1);
     return 1;
 }
 
@@ -119,13 +124,31 @@ BIO_METHOD *build_method() noexcept
 // The method table, published once it is complete. A failure to build it is
 // never remembered: the next call tries again. Threads whose first calls race
 // may each build one; the first to publish wins and the others free theirs.
-// The published table is never freed, so no exchange still running while
-// the process exits can meet a freed table.
 std::atomic<BIO_METHOD *> published_method{nullptr};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+// Frees the published table when the library is unloaded (or the process
+// ends), unless a socket BIO still exists: an exchange still running on
+// another thread while the process exits keeps its table. A BIO made after
+// this has run finds no table and builds one of its own (all counts are
+// sequentially consistent: either this sees the BIO counted, or the BIO's
+// maker sees the table gone).
+struct MethodRelease {
+    MethodRelease() = default;
+    MethodRelease(const MethodRelease &) = delete;
+    MethodRelease &operator=(const MethodRelease &) = delete;
+    ~MethodRelease()
+    {
+        BIO_METHOD *method = published_method.exchange(nullptr);
+        if (method != nullptr && live_bios.load() == 0) {
+            BIO_meth_free(method);
+        }
+    }
+};
+const MethodRelease method_release;
 
 const BIO_METHOD *nosignal_method() noexcept
 {
-    BIO_METHOD *method = published_method.load(std::memory_order_acquire);
+    BIO_METHOD *method = published_method.load();
     if (method != nullptr) {
         return method;
     }
@@ -133,7 +156,7 @@ const BIO_METHOD *nosignal_method() noexcept
     if (built == nullptr) {
         return nullptr;
     }
-    if (published_method.compare_exchange_strong(method, built, std::memory_order_acq_rel, std::memory_order_acquire)) {
+    if (published_method.compare_exchange_strong(method, built)) {
         return built;
     }
     BIO_meth_free(built);  // another thread published first
@@ -144,12 +167,14 @@ const BIO_METHOD *nosignal_method() noexcept
 
 BIO *new_nosignal_socket_bio(platform::SocketHandle socket) noexcept
 {
-    const BIO_METHOD *method = nosignal_method();
-    if (method == nullptr || socket == platform::kNoSocket) {
+    if (socket == platform::kNoSocket) {
         return nullptr;
     }
-    BIO *bio = BIO_new(method);
+    live_bios.fetch_add(1);  // before the table is looked up: see MethodRelease
+    const BIO_METHOD *method = nosignal_method();
+    BIO *bio = method != nullptr ? BIO_new(method) : nullptr;
     if (bio == nullptr) {
+        live_bios.fetch_sub(1);  // no BIO, so no destroy() to count it out
         return nullptr;
     }
     state_of(bio)->socket = socket;

@@ -1,23 +1,16 @@
-// The trust file of one exchange: read once, into memory, and decoded once;
-// the same certificates serve the TLS verification and the chain check.
-//
-// Reading is split in two so that the costly part can wait for a moment when
-// the call would wait anyway:
-// - read() takes the file whole (never inherited by a child process) and checks its PEM framing: every
-//   entry well formed and at least one certificate or revocation list. This
-//   is all that is needed to tell, before connecting, whether the TLS
-//   library would load the file at all.
-// - decode() turns the entries into certificates and revocation lists, as
-//   the TLS library's own PEM loading would, and fails where it would fail
-//   (a certificate whose body does not decode, for one).
+// The trust file of one exchange, loaded before any connection is made:
+// read once, by the TLS library's own PEM reader, from a stream never
+// inherited by a child process, and decoded once. It is accepted or refused
+// exactly as the TLS library's own CA-file load would accept or refuse it,
+// and the same certificates then serve the TLS verification and the chain
+// check.
 #pragma once
 
 #include <openssl/x509.h>
 
-#include <cstddef>
 #include <memory>
 
-#include "interface/text_buffer.h"
+#include "transport/openssl_handles.h"
 
 namespace dvkc::transport {
 
@@ -26,36 +19,27 @@ public:
     TrustFile() noexcept = default;
     TrustFile(const TrustFile &) = delete;
     TrustFile &operator=(const TrustFile &) = delete;
-    ~TrustFile();
+    ~TrustFile() = default;
 
-    // Reads the file whole and checks its framing; false when it cannot be
-    // opened or read, an entry is malformed, or no entry holds a
-    // certificate or a revocation list.
-    bool read(const char *path) noexcept;
+    // Reads and decodes every entry of the PEM file at `path`; false when it
+    // cannot be opened, an entry does not read or decode, or no entry holds a
+    // certificate or a revocation list. Call once.
+    bool load(const char *path) noexcept;
 
-    // Decodes every entry; only the first call does the work, later calls
-    // give its outcome. Requires a successful read().
-    bool decode() noexcept;
-
-    // Adds every certificate and revocation list to `store`; after decode().
+    // Adds every certificate and revocation list to `store`; after load().
     bool add_to(X509_STORE *store) const noexcept;
 
     // The certificates of the file in file order (other entries left out);
-    // after decode().
-    const STACK_OF(X509) * certificates() const noexcept { return certificates_; }
+    // after load(). They belong to this object.
+    const STACK_OF(X509) * certificates() const noexcept { return certificates_.get(); }
 
 private:
-    enum class Outcome { pending, decoded, failed };
+    struct BorrowedCertificates {
+        void operator()(STACK_OF(X509) * stack) const noexcept { sk_X509_free(stack); }
+    };
 
-    bool decode_certificates() noexcept;
-    bool decode_any_entries() noexcept;
-
-    std::unique_ptr<char, FreeDeleter> text_;
-    std::size_t size_ = 0;
-    bool certificates_only_ = false;  // every entry a plain certificate: decoded directly
-    Outcome decode_outcome_ = Outcome::pending;
-    STACK_OF(X509) *certificates_ = nullptr;
-    STACK_OF(X509_CRL) *revocation_lists_ = nullptr;
+    X509InfoListPtr entries_;
+    std::unique_ptr<STACK_OF(X509), BorrowedCertificates> certificates_;
 };
 
 }  // namespace dvkc::transport

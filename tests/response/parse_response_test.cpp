@@ -210,6 +210,11 @@ INSTANTIATE_TEST_SUITE_P(
         // give what the general searches give.
         ParseCase{"usual_record_code_closes_at_char_100", with_sn(std::string(51, 's')), 0, {7, kUnset, kUnset}},
         ParseCase{"usual_record_code_closes_at_char_101", with_sn(std::string(52, 's')), 2016, kNone},
+        ParseCase{"usual_record_sn_of_100_chars", with_sn(std::string(100, 's')), 2014, kNone},
+        ParseCase{"usual_record_code_across_the_cut",
+                  answer(header("1") + "<Rec><ID>0</ID><SN>" + std::string(55, 's') +
+                         "</SN><SSID4>i</SSID4><Code>123456789</Code></Rec>"),
+                  2016, kNone},
         ParseCase{"value_holding_a_less_than", with_sn("a<b"), 0, {7, kUnset, kUnset}},
         ParseCase{"answer_ends_inside_the_closing_rec",
                   kOk + header("1") + "<Rec><ID>0</ID><SN>s</SN><SSID4>i</SSID4><Code>7</Code></Re", 2012, kNone},

@@ -9,7 +9,9 @@
 
 namespace dvkc::test {
 
-// Queues two errors as a host would: one with a data text, one without.
+// Queues errors as a host would: one with a data text, one with code 0, one
+// with an empty data text, one without data, and two marks on the newest
+// (the usual ERR_set_mark before a call).
 inline void queue_host_errors()
 {
     ERR_clear_error();
@@ -17,22 +19,42 @@ inline void queue_host_errors()
     ERR_set_debug("host.c", 11, "host_first");
     ERR_set_error(ERR_LIB_USER, 101, "host data %d", 1);
     ERR_new();
+    ERR_set_debug("host.c", 15, "host_code_zero");
+    ERR_set_error(0, 0, nullptr);
+    ERR_new();
+    ERR_set_debug("host.c", 18, "host_empty_text");
+    ERR_set_error(ERR_LIB_USER, 102, "%s", "");
+    ERR_new();
     ERR_set_debug("host.c", 22, "host_second");
     ERR_set_error(ERR_LIB_SYS, 5, nullptr);
+    ERR_set_mark();
+    ERR_set_mark();
 }
 
-// Takes the calling thread's whole queue off and describes it, one entry a line.
+// Takes the calling thread's whole queue off and describes it: what
+// ERR_pop_to_mark gives, the marks left after it, then one entry a line.
 inline std::string take_error_queue()
 {
     std::ostringstream text;
-    const char *file = nullptr;
-    const char *function = nullptr;
-    const char *data = nullptr;
-    int line = 0;
-    int flags = 0;
-    while (const unsigned long code = ERR_get_error_all(&file, &line, &function, &data, &flags)) {
-        text << ERR_GET_LIB(code) << ':' << ERR_GET_REASON(code) << ' ' << (file ? file : "?") << ':' << line << ' '
-             << (function ? function : "?") << " [" << ((flags & ERR_TXT_STRING) != 0 ? data : "") << "]\n";
+    text << "pop to mark: " << ERR_pop_to_mark();
+    int marks = 0;
+    while (ERR_clear_last_mark() == 1) {
+        ++marks;
+    }
+    text << ", marks left: " << marks << '\n';
+    for (;;) {
+        const char *file = nullptr;
+        const char *function = nullptr;
+        const char *data = nullptr;
+        int line = 0;
+        int flags = 0;
+        const unsigned long code = ERR_get_error_all(&file, &line, &function, &data, &flags);
+        if (file == nullptr) {
+            break;  // the queue is empty (an entry, even of code 0, names a file)
+        }
+        text << ERR_GET_LIB(code) << ':' << ERR_GET_REASON(code) << ' ' << file << ':' << line << ' '
+             << (function ? function : "?") << ((flags & ERR_TXT_STRING) != 0 ? " text [" : " no text [")
+             << ((flags & ERR_TXT_STRING) != 0 ? data : "") << "]\n";
     }
     return text.str();
 }

@@ -1,4 +1,5 @@
-// The chain check alone, over chains built from the throwaway certificates.
+// The chain check alone, over chains built from the throwaway certificates,
+// against trust files loaded as the exchange loads them.
 #include "transport/chain_check.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "exchange_helpers.h"
 #include "transport/openssl_handles.h"
+#include "transport/trust_file.h"
 
 namespace dvkc::test {
 namespace {
@@ -100,6 +102,9 @@ enum class Trust {
     broken_der
 };
 
+// The trust file is refused before any check (the exchange's -6).
+constexpr std::int32_t kRefused = -6;
+
 struct CheckCase {
     const char *name;
     Presented presented;
@@ -171,13 +176,20 @@ TEST_P(ChainCheck, Result)
 {
     const CheckCase &c = GetParam();
     const TempDir scratch;
-    const std::string trust = trust_file(c.trust, scratch);
+    const std::string path = trust_file(c.trust, scratch);
+    transport::TrustFile trust;
+    const bool loaded = trust.load(path.c_str());
+    EXPECT_EQ(loaded, tls_library_loads_ca_file(path));  // accepted and refused as the TLS library's own load
+    if (!loaded) {
+        EXPECT_EQ(kRefused, c.expected);
+        return;
+    }
     if (c.presented == Presented::none) {
-        EXPECT_EQ(check_chain_keys(nullptr, trust.c_str()), c.expected);
+        EXPECT_EQ(check_chain_keys(nullptr, trust.certificates()), c.expected);
         return;
     }
     const Chain chain(chain_files(c.presented));
-    EXPECT_EQ(check_chain_keys(chain.stack, trust.c_str()), c.expected);
+    EXPECT_EQ(check_chain_keys(chain.stack, trust.certificates()), c.expected);
     // The chain is read, never consumed.
     ASSERT_EQ(static_cast<std::size_t>(sk_X509_num(chain.stack)), chain.owned.size());
     for (std::size_t i = 0; i < chain.owned.size(); ++i) {
@@ -188,16 +200,16 @@ TEST_P(ChainCheck, Result)
 INSTANTIATE_TEST_SUITE_P(
     Transport, ChainCheck,
     testing::Values(
-        // Nothing beyond the server's own certificate: the file is not opened.
-        CheckCase{"NoChainFileUnopened", Presented::none, Trust::missing, 0},
-        CheckCase{"LeafAloneFileUnopened", Presented::leaf, Trust::missing, 0},
-        // An empty chain still opens and reads the file.
-        CheckCase{"EmptyChainMissingFile", Presented::empty, Trust::missing, -1},
-        CheckCase{"EmptyChainBrokenFile", Presented::empty, Trust::broken_base64, -2},
-        CheckCase{"EmptyChainReadableFile", Presented::empty, Trust::root, 0},
-        CheckCase{"MissingFile", Presented::full, Trust::missing, -1},
-        CheckCase{"BrokenBase64", Presented::full, Trust::broken_base64, -2},
-        CheckCase{"BrokenDer", Presented::full, Trust::broken_der, -2},
+        // Nothing beyond the server's own certificate: nothing to compare.
+        CheckCase{"NoChain", Presented::none, Trust::intermediate_only, 0},
+        CheckCase{"LeafAlone", Presented::leaf, Trust::intermediate_only, 0},
+        CheckCase{"EmptyChain", Presented::empty, Trust::root, 0},
+        // Files the TLS library would not load never reach the check.
+        CheckCase{"MissingFile", Presented::full, Trust::missing, kRefused},
+        CheckCase{"BrokenBase64", Presented::full, Trust::broken_base64, kRefused},
+        CheckCase{"BrokenDer", Presented::full, Trust::broken_der, kRefused},
+        CheckCase{"EmptyFile", Presented::full, Trust::empty, kRefused},
+        CheckCase{"TextWithoutPem", Presented::full, Trust::not_pem, kRefused},
         // Every issuer needs its key in the file.
         CheckCase{"RootOnlyLacksTheIntermediate", Presented::full, Trust::root, -3},
         CheckCase{"RootAndIntermediate", Presented::full, Trust::root_intermediate, 0},
@@ -208,10 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"SecondIntermediateHasAnotherKey", Presented::second, Trust::root_intermediate, -3},
         // The server's own certificate is never compared.
         CheckCase{"ServerCertificateNotCompared", Presented::unrelated_leaf_intermediate, Trust::intermediate_only, 0},
-        // Entries without a certificate are passed over; no certificate, no match.
-        CheckCase{"KeyEntryFirst", Presented::full, Trust::key_first, 0},
-        CheckCase{"EmptyFile", Presented::full, Trust::empty, -3},
-        CheckCase{"TextWithoutPem", Presented::full, Trust::not_pem, -3}),
+        // Entries without a certificate are passed over.
+        CheckCase{"KeyEntryFirst", Presented::full, Trust::key_first, 0}),
     [](const testing::TestParamInfo<CheckCase> &info) { return std::string(info.param.name); });
 
 TEST(ChainCheck, ConnectionWithoutPeerPasses)
@@ -220,7 +230,7 @@ TEST(ChainCheck, ConnectionWithoutPeerPasses)
     ASSERT_TRUE(context);
     const transport::SslPtr connection(SSL_new(context.get()));
     ASSERT_TRUE(connection);
-    EXPECT_EQ(transport::iVerifyServerChain(connection.get(), "/nonexistent/trust.pem"), 0);
+    EXPECT_EQ(transport::iVerifyServerChain(connection.get(), nullptr), 0);
 }
 
 }  // namespace

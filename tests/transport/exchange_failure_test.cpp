@@ -107,10 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
         LadderCase{"TrustFileWithKeyFirst", &P::full_chain, &P::trust_key_first, Target::service, 0, true}),
     [](const testing::TestParamInfo<LadderCase> &info) { return std::string(info.param.name); });
 
-// --- Trust files the TLS library would not load: -6, and no request sent ---
-// Their framing is checked before connecting; a certificate body that does
-// not decode is found while the handshake waits for the server, so that call
-// reaches the service but never sends the request.
+// --- Trust files: accepted and refused as the TLS library's own CA-file
+// load would; a refused one gives -6 before any connection is made ---
 
 std::string read_text(const std::string &path)
 {
@@ -131,6 +129,35 @@ std::string trusted_form(const ThrowawayPki &pki)
         text.append(data, static_cast<std::size_t>(size));
         BIO_free(bio);
     }
+    return text;
+}
+
+// Root and intermediate in a bundle over 8 KiB: text between the entries puts
+// the intermediate across byte 8192, and 9 KiB more of it follow.
+std::string large_bundle(const ThrowawayPki &pki)
+{
+    const std::string root = read_text(pki.root_cert);
+    const std::string intermediate = read_text(pki.intermediate_cert);
+    std::string text = root;
+    std::string line = "Comment text between entries, as bundles carry it.\n";
+    while (text.size() + line.size() < 8192 - intermediate.size() / 2) {
+        text += line;
+    }
+    text += intermediate;
+    EXPECT_LT(text.size() - intermediate.size(), 8192U);
+    EXPECT_GT(text.size(), 8192U);
+    for (std::size_t i = 0; i < 9216 / line.size(); ++i) {
+        text += line;
+    }
+    return text;
+}
+
+// A NUL byte within a line: the TLS library's line reader ends the line there.
+std::string nul_in_a_line(const ThrowawayPki &pki)
+{
+    std::string text = read_text(pki.trust_root_intermediate);
+    const std::string end = "-----END CERTIFICATE-----";
+    text.insert(text.find(end) + end.size(), std::string("\0 and what follows the NUL", 27));
     return text;
 }
 
@@ -162,6 +189,7 @@ TEST_P(TrustContent, ResultAndNothingSentOnFailure)
     call.trust = scratch.write_file("trust.pem", c.content(pki));
     const Received received = send_request(call);
     EXPECT_EQ(received.result, c.expected);
+    EXPECT_EQ(received.result != -6, tls_library_loads_ca_file(call.trust));
     const Received probe = send_request(service->port(), pki.trust_root_intermediate);
     EXPECT_EQ(probe.result, 0);
     EXPECT_EQ(service->connections_accepted(), c.reaches_service ? 2U : 1U);
@@ -172,10 +200,19 @@ INSTANTIATE_TEST_SUITE_P(
     Exchange, TrustContent,
     testing::Values(
         TrustContentCase{"SecondCertificateBodyCorrupt",
-                         [](const ThrowawayPki &pki) { return read_text(pki.root_cert) + kCorruptBody; }, -6, true},
+                         [](const ThrowawayPki &pki) { return read_text(pki.root_cert) + kCorruptBody; }, -6, false},
         TrustContentCase{"FirstCertificateBodyCorrupt",
                          [](const ThrowawayPki &pki) { return kCorruptBody + read_text(pki.trust_root_intermediate); },
-                         -6, true},
+                         -6, false},
+        TrustContentCase{"CertificateEntryWithAHeaderLine",
+                         [](const ThrowawayPki &pki) {
+                             std::string text = read_text(pki.trust_root_intermediate);
+                             text.insert(text.find('\n') + 1, "Comment: a header line\n\n");
+                             return text;
+                         },
+                         -6, false},
+        TrustContentCase{"BundleOver8KiB", large_bundle, 0, true},
+        TrustContentCase{"NulInALine", nul_in_a_line, 0, true},
         TrustContentCase{"EntryNotBase64",
                          [](const ThrowawayPki &pki) {
                              return read_text(pki.trust_root_intermediate) +

@@ -3,6 +3,9 @@
 // whether they were written.
 #pragma once
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -99,6 +102,17 @@ inline Received send_request(std::int32_t port, const std::string &trust)
     call.port = port;
     call.trust = trust;
     return send_request(call);
+}
+
+// Whether the TLS library's own CA-file load accepts the file at `path`
+// (its errors are dropped).
+inline bool tls_library_loads_ca_file(const std::string &path)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    const bool loaded = context != nullptr && SSL_CTX_load_verify_locations(context, path.c_str(), nullptr) == 1;
+    SSL_CTX_free(context);
+    ERR_clear_error();
+    return loaded;
 }
 
 // A port on 127.0.0.1 that is bound but never listened on: a connect to it

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +17,10 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -193,6 +198,84 @@ TEST(ExchangeResources, TrustFileIsReadCloseOnExec)
     ::close(writer);
     caller.join();
     EXPECT_EQ(result, 0);
+}
+
+// --- A trust file the TLS library would not load ---
+
+// A listening socket on 127.0.0.1 that never accepts: a connection to it
+// would complete in the kernel and then wait for a handshake forever.
+class NeverAccepting {
+public:
+    NeverAccepting()
+    {
+        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::listen(socket_, 16) != 0 || ::getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+            throw std::runtime_error("no listening socket");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    NeverAccepting(const NeverAccepting &) = delete;
+    NeverAccepting &operator=(const NeverAccepting &) = delete;
+    ~NeverAccepting() { close(); }
+
+    std::int32_t port() const { return port_; }
+    // Whether a connection is waiting to be accepted.
+    bool connection_seen() const
+    {
+        const int connection = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0) {
+            ::close(connection);
+        }
+        return connection >= 0;
+    }
+    // Resets every connection waiting: a call held in its handshake fails.
+    void close()
+    {
+        if (socket_ >= 0) {
+            ::close(socket_);
+            socket_ = -1;
+        }
+    }
+
+private:
+    int socket_ = -1;
+    std::int32_t port_ = 0;
+};
+
+long peak_resident_kib()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Content that does not decode, and a file that never ends: -6 before any
+// connection, and the endless file read within a bound.
+TEST(ExchangeTrustFile, RefusedBeforeAnyConnection)
+{
+    const TempDir scratch;
+    const std::string corrupt_body = scratch.write_file(
+        "corrupt.pem", "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n");  // SEQUENCE { 0 }
+    for (const std::string &trust : {corrupt_body, std::string("/dev/zero")}) {
+        SCOPED_TRACE(trust);
+        NeverAccepting listener;
+        const long peak_before = peak_resident_kib();
+        auto call = std::async(std::launch::async, [&] { return send_request(listener.port(), trust).result; });
+        // Not a time limit: a call that connected would wait for ever, and
+        // closing the listener ends it.
+        if (call.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << "the call waits on the listener";
+            listener.close();
+        }
+        EXPECT_EQ(call.get(), -6);
+        EXPECT_FALSE(listener.connection_seen());
+        EXPECT_LT(peak_resident_kib() - peak_before, 64L * 1024);
+    }
 }
 
 // --- Threads ---
