@@ -44,6 +44,12 @@
  *   newest entry: OpenSSL 3.0 shows a program only the newest marked entry,
  *   by popping those above it. A mark set just before the call, the usual
  *   ERR_set_mark ... ERR_pop_to_mark bracket, is kept exactly.
+ * - Calling convention: every function is a plain C function with the C
+ *   compiler's default convention, cdecl (the caller removes the arguments),
+ *   on 32-bit x86 as everywhere else. On 32-bit Windows the declarations say
+ *   __cdecl (DVKC_CDECL), so a C or C++ host compiled with another default
+ *   (/Gz, -mrtd) still calls them right. A host whose language can call only
+ *   stdcall (WINAPI) functions needs a small shim of its own in between.
  * - Texts are single-byte strings, copied into the XML unchanged: no
  *   escaping and no character-set conversion. A '<', '>' or '&' in a record
  *   therefore reaches the service as it stands.
@@ -57,6 +63,14 @@
 #define DVKC_API __attribute__((visibility("default")))
 #else
 #define DVKC_API
+#endif
+
+/* cdecl, spelled out for 32-bit Windows, where a host may compile with
+ * another default (/Gz, -mrtd); elsewhere there is one convention. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define DVKC_CDECL __cdecl
+#else
+#define DVKC_CDECL
 #endif
 
 #ifdef __cplusplus
@@ -96,7 +110,8 @@ typedef struct QueryRecord {
 
 /* The caller-owned state of one query: ClientID at 0, Nonce at 101, ReqTime
  * at 117, ErrID at 132, TotalCount at 136, Records at 144 with 64-bit
- * pointers (140 with 32-bit ones); 152 bytes on 64-bit platforms. */
+ * pointers (140 with 32-bit ones, as on Windows x86); 152 bytes with 64-bit
+ * pointers, 144 with 32-bit ones. */
 typedef struct QueryContext {
     char ClientID[101];   /* 40 uppercase hex digits and a NUL: the SHA-1 of the
                              identity file's first 10240 bytes */
@@ -251,8 +266,8 @@ static inline const char *dvkc_call_name(DVKC_Call call)
  *   2^31 - 1 bytes); ErrID is 0 and ClientID, Nonce and ReqTime hold the new
  *   values, but the codes are unchanged.
  */
-DVKC_API int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_path, QueryContext *ctx, int32_t *out_len,
-                                 char **out_buf) DVKC_NOEXCEPT;
+DVKC_API int32_t DVKC_CDECL iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_path, QueryContext *ctx,
+                                            int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
 
 /*
  * iMake_DVKRequestPKT: wraps a document and the host's signature into
@@ -269,8 +284,8 @@ DVKC_API int32_t iMake_DVKReqPKT(int32_t seed_modifier, const char *identity_pat
  * DVKC_WRAP_NO_MEMORY: the envelope cannot be allocated (or would exceed
  *   2^31 - 1 bytes), or a pointer is null; nothing is written.
  */
-DVKC_API int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t sig_len, const char *sig,
-                                     int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
+DVKC_API int32_t DVKC_CDECL iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t sig_len, const char *sig,
+                                                int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
 
 /*
  * iSSL_SendThenRecv: one HTTPS exchange. Sends
@@ -312,8 +327,9 @@ DVKC_API int32_t iMake_DVKRequestPKT(int32_t doc_len, const char *doc, int32_t s
  * DVKC_EXCHANGE_OK: *out_len and *out_buf set. Any other result (see
  * DVKC_RESULTS) writes nothing and leaves nothing acquired.
  */
-DVKC_API int32_t iSSL_SendThenRecv(const char *host, int32_t port, const char *trust_path, const char *url_path,
-                                   int32_t body_len, const char *body, int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
+DVKC_API int32_t DVKC_CDECL iSSL_SendThenRecv(const char *host, int32_t port, const char *trust_path,
+                                              const char *url_path, int32_t body_len, const char *body,
+                                              int32_t *out_len, char **out_buf) DVKC_NOEXCEPT;
 
 /*
  * iParse_DVKResponsePKT: checks a raw answer (as iSSL_SendThenRecv returns
@@ -342,17 +358,18 @@ DVKC_API int32_t iSSL_SendThenRecv(const char *host, int32_t port, const char *t
  *   (from 0): ErrID 0; the codes of records 0 to k - 1 written, the others
  *   untouched.
  */
-DVKC_API int32_t iParse_DVKResponsePKT(QueryContext *ctx, int32_t response_len, const char *response) DVKC_NOEXCEPT;
+DVKC_API int32_t DVKC_CDECL iParse_DVKResponsePKT(QueryContext *ctx, int32_t response_len,
+                                                  const char *response) DVKC_NOEXCEPT;
 
 /*
  * bin2hex: writes count bytes as 2*count uppercase hex digits and a NUL into
  * out, which must hold 2*count + 1 bytes. A count of 0 or less, or null
  * bytes, writes the empty text; a null out writes nothing. Always returns 0.
  */
-DVKC_API int32_t bin2hex(const unsigned char *bytes, int32_t count, char *out) DVKC_NOEXCEPT;
+DVKC_API int32_t DVKC_CDECL bin2hex(const unsigned char *bytes, int32_t count, char *out) DVKC_NOEXCEPT;
 
 /* vFreeData: releases a buffer returned by this library; null is ignored. */
-DVKC_API void vFreeData(void *buffer) DVKC_NOEXCEPT;
+DVKC_API void DVKC_CDECL vFreeData(void *buffer) DVKC_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */

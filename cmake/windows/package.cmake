@@ -1,6 +1,9 @@
-# What the Windows build installs, and cpack's DVKCDLL-<version>-win64.zip:
+# What the Windows build installs, and cpack's DVKCDLL-<version>-win64.zip
+# (x64) or DVKCDLL-<version>-win32.zip (x86), the same files in both:
 #   bin/DVKCDLL.dll                   the DLL (no other DLL needed)
-#   lib/DVKCDLL.lib, lib/DVKCDLL.def  import library and export list
+#   lib/DVKCDLL.lib                   import library for MSVC (and lld-link)
+#   lib/libDVKCDLL.dll.a              import library for mingw-w64 (GNU ld)
+#   lib/DVKCDLL.def                   the export list
 #   include/dvkc.h, include/dvkc.hpp  C and C++ headers
 #   README-windows.txt                how a host uses it
 #   licenses/OpenSSL-LICENSE.txt      the licence of the OpenSSL linked in
@@ -9,12 +12,16 @@
 install(TARGETS dvkc
   RUNTIME DESTINATION bin
   ARCHIVE DESTINATION lib)
-install(FILES ${PROJECT_SOURCE_DIR}/src/DVKCDLL.def DESTINATION lib)
+install(FILES ${DVKC_MSVC_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/src/DVKCDLL.def DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/dvkc.h ${PROJECT_SOURCE_DIR}/include/dvkc.hpp
   DESTINATION include)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION .)
 install(FILES ${DVKC_OPENSSL_PREFIX}/LICENSE.txt DESTINATION licenses RENAME OpenSSL-LICENSE.txt)
-set(DVKC_MINGW_RUNTIME_COPYRIGHT /usr/share/doc/mingw-w64-x86-64-dev/copyright)
+if(DVKC_WINDOWS_ARCH STREQUAL x86)
+  set(DVKC_MINGW_RUNTIME_COPYRIGHT /usr/share/doc/mingw-w64-i686-dev/copyright)
+else()
+  set(DVKC_MINGW_RUNTIME_COPYRIGHT /usr/share/doc/mingw-w64-x86-64-dev/copyright)
+endif()
 if(EXISTS ${DVKC_MINGW_RUNTIME_COPYRIGHT})
   install(FILES ${DVKC_MINGW_RUNTIME_COPYRIGHT} DESTINATION licenses RENAME mingw-w64-runtime.txt)
 endif()
@@ -24,6 +31,10 @@ set(CPACK_PACKAGE_VENDOR "DVKCDLL")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_FILE_NAME DVKCDLL-${PROJECT_VERSION}-win64)
+if(DVKC_WINDOWS_ARCH STREQUAL x86)
+  set(CPACK_PACKAGE_FILE_NAME DVKCDLL-${PROJECT_VERSION}-win32)
+else()
+  set(CPACK_PACKAGE_FILE_NAME DVKCDLL-${PROJECT_VERSION}-win64)
+endif()
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,11 +1,18 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails unless DLL exports exactly the six public functions, by name, and
-# imports from Windows system DLLs only (no C++ runtime, libgcc, winpthread
-# or OpenSSL DLL: those are linked in).
-#   cmake -DDLL=DVKCDLL.dll -DOBJDUMP=x86_64-w64-mingw32-objdump -P check_dll_tables.cmake
+# Fails unless DLL is a DLL for the expected machine (FORMAT: objdump's
+# pei-x86-64 or pei-i386) that exports exactly the six public functions, by
+# plain name (on x86 too: no _name or name@bytes), and imports from Windows
+# system DLLs only (no C++ runtime, libgcc, winpthread or OpenSSL DLL: those
+# are linked in).
+#   cmake -DDLL=DVKCDLL.dll -DOBJDUMP=x86_64-w64-mingw32-objdump -DFORMAT=pei-x86-64
+#         -P check_dll_tables.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+if(NOT listing MATCHES "file format ${FORMAT}\n")
+  string(REGEX MATCH "file format [^\n]*" found "${listing}")
+  message(FATAL_ERROR "${DLL} is not ${FORMAT} (${found})")
 endif()
 string(REPLACE "\n" ";" lines "${listing}")
 
@@ -40,5 +47,5 @@ foreach(name IN LISTS imports)
     message(FATAL_ERROR "${DLL} imports ${name}, which is no Windows system DLL\n  imports: ${imports}")
   endif()
 endforeach()
-message(STATUS "exports: ${exports}")
+message(STATUS "${FORMAT} exports: ${exports}")
 message(STATUS "imports: ${imports}")
