@@ -336,7 +336,10 @@ TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
     EXPECT_EQ(tool.wait(), 130);
     std::ifstream err(err_file);
     const std::string text(std::istreambuf_iterator<char>(err), {});
-    EXPECT_TRUE(contains(text, "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\ndvkc: interrupted\n")) << text;
+    EXPECT_TRUE(contains(text,
+                         "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\n"
+                         "dvkc: interrupted; batch 2 was stopped in flight\n"))
+        << text;
 }
 
 // True while some process runs with `needle` in its command line.

@@ -29,8 +29,6 @@ public:
     // Each run is stopped after `timeout` (0: never).
     static SignatureSource from_command(std::string command, std::chrono::seconds timeout = {});
 
-    Kind kind() const noexcept { return kind_; }
-
     // The signature for `document`. A command is run through /bin/sh with the
     // document on its standard input; its standard output, one trailing line
     // end removed, is the signature. Throws SignatureError when the command
