@@ -8,6 +8,7 @@
 
 #include "exit_status.h"
 #include "output.h"
+#include "progress.h"
 
 namespace dvkc::tool {
 namespace {
@@ -186,6 +187,22 @@ TEST(Failures, OneLinePerFailedBatchAndTheAnswerWhenVerbose)
     // A broken exchange shows what came, even nothing.
     refused.result = BrokenExchange{std::nullopt, "the connection was closed without an answer", ""};
     EXPECT_NE(failure_text(1, 3, refused, true).find("answer (0 bytes"), std::string::npos);
+}
+
+// Output to the bar's terminal goes on a line of its own: the bar's line is
+// cleared first and the bar drawn again after it.
+TEST(ProgressBar, OutputToTheTerminalClearsTheBarFirst)
+{
+    std::ostringstream terminal;
+    {
+        ProgressBar bar(terminal, 4, true);
+        bar.draw(1, 0);
+        bar.above([&] { terminal << "table line\n"; });
+    }
+    const std::string cleared = "\r" + std::string(90, ' ') + "\r";
+    const std::string bar = "\r[##########..............................] 1/4 batches";
+    EXPECT_EQ(terminal.str(),
+              "\r[" + std::string(40, '.') + "] 0/4 batches" + bar + cleared + "table line\n" + bar + cleared);
 }
 
 }  // namespace
