@@ -66,6 +66,38 @@ std::string field_name(std::size_t index)
     return "field " + std::to_string(index + 1);
 }
 
+// The quoted field starting at line[i] (its opening quote) into `field`;
+// `i` ends after it and the blanks that follow. Returns why it is broken, or "".
+std::string quoted_field(std::string_view line, std::size_t &i, std::size_t index, std::string &field)
+{
+    const std::size_t n = line.size();
+    ++i;
+    bool closed = false;
+    while (i < n) {
+        if (line[i] == '"') {
+            if (i + 1 < n && line[i + 1] == '"') {
+                field += '"';
+                i += 2;
+                continue;
+            }
+            ++i;
+            closed = true;
+            break;
+        }
+        field += line[i++];
+    }
+    if (!closed) {
+        return "unterminated quote in " + field_name(index);
+    }
+    while (i < n && is_blank(line[i])) {
+        ++i;
+    }
+    if (i < n && line[i] != ',') {
+        return "text after the closing quote of " + field_name(index);
+    }
+    return {};
+}
+
 bool blank_line(std::string_view line)
 {
     for (const char c : line) {
@@ -162,31 +194,8 @@ CsvLine split_csv_line(std::string_view line)
         }
         std::string field;
         if (i < n && line[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                if (line[i] == '"') {
-                    if (i + 1 < n && line[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                field += line[i++];
-            }
-            if (!closed) {
-                result.error = "unterminated quote in " + field_name(index);
-                result.fields.clear();
-                return result;
-            }
-            while (i < n && is_blank(line[i])) {
-                ++i;
-            }
-            if (i < n && line[i] != ',') {
-                result.error = "text after the closing quote of " + field_name(index);
+            if (std::string error = quoted_field(line, i, index, field); !error.empty()) {
+                result.error = std::move(error);
                 result.fields.clear();
                 return result;
             }
