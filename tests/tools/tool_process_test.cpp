@@ -257,12 +257,17 @@ TEST_F(ToolQuery, UntrustedServiceAndNoListener)
     ASSERT_EQ(::bind(socket_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     socklen_t length = sizeof address;
     ASSERT_EQ(::getsockname(socket_fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    args = query_args(write("r.csv", "A,1\n"), {"--signature", "s"});
+    // Every batch would fail so: the run stops after the first.
+    args = query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--signature", "s", "--batch-size", "1"});
     args[4] = std::to_string(ntohs(address.sin_port));
     const ProcessResult refused = run_tool(args);
     ::close(socket_fd);
     EXPECT_EQ(refused.exit_status, exit_failed);
     EXPECT_TRUE(contains(refused.err, "iSSL_SendThenRecv -9: " + std::string(dvkc::describe(dvkc::Call::exchange, -9))))
+        << refused.err;
+    EXPECT_TRUE(contains(refused.err,
+                         "3 batches: 0 answered, 1 failed (-9 x1), 2 not sent\n"
+                         "dvkc: stopped after the first failure (every batch would fail the same way)\n"))
         << refused.err;
 }
 
@@ -381,6 +386,24 @@ TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
                          "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\n"
                          "dvkc: interrupted; batch 2 was stopped in flight\n"))
         << text;
+}
+
+// SIGKILL leaves no sign command running: it dies with the tool.
+TEST_F(ToolQuery, SignCommandDiesWithTheTool)
+{
+    start_service();
+    const std::string marker = std::string("sleep") + '\0' + "61";
+    test::BackgroundTool tool(query_args(write("r.csv", "A,1\n"), {"--sign-command", "sleep 61; echo s"}),
+                              (dir_->path() / "killed.err").string());
+    while (!process_running(marker)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    tool.signal(SIGKILL);
+    EXPECT_EQ(tool.wait(), 128 + SIGKILL);
+    for (int i = 0; i < 500 && process_running(marker); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(process_running(marker));
 }
 
 // A service that stalls: each batch times out after --timeout, the run goes

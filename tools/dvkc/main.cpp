@@ -9,6 +9,7 @@
 #include "command.h"
 #include "exchange_helper.h"
 #include "exit_status.h"
+#include "sign_guard.h"
 
 #ifndef DVKC_TOOL_VERSION
 #define DVKC_TOOL_VERSION "unknown"
@@ -22,6 +23,9 @@ int run_tool(int argc, char **argv)
 {
     if (argc >= 2 && argv[1] == exchange_helper_flag) {
         return exchange_helper_main(argc, argv);
+    }
+    if (argc >= 2 && argv[1] == sign_guard_flag) {
+        return sign_guard_main(argc, argv);
     }
     CLI::App app{"dvkc: command-line companion of the DVK client library", "dvkc"};
     app.set_version_flag("--version", std::string("dvkc ") + DVKC_TOOL_VERSION);

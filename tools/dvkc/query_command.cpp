@@ -97,7 +97,7 @@ void add_output_options(CLI::App &command, QueryOptions &query)
                                                       {"jsonl", OutputFormat::jsonl}};
     command.add_option("--output", query.output, "Output format: table, csv, json or jsonl (one object a line)")
         ->type_name("FORMAT")
-        ->transform(CLI::CheckedTransformer(formats))
+        ->transform(CLI::CheckedTransformer(formats).description(""))
         ->default_str("table");
     command.add_option("-o,--output-file", query.output_file, "Write the output here; - is standard output")
         ->type_name("FILE|-");

@@ -57,7 +57,8 @@ SignatureSource make_signer(const QueryOptions &options)
         }
         return SignatureSource::from_file(options.signature);
     case QueryOptions::SignatureKind::command:
-        return SignatureSource::from_command(options.signature, std::chrono::seconds(options.sign_timeout));
+        return SignatureSource::from_command(options.signature, std::chrono::seconds(options.sign_timeout),
+                                             options.helper);
     case QueryOptions::SignatureKind::text:
         break;
     }
