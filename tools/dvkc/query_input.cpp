@@ -69,7 +69,8 @@ SignatureSource make_signer(const QueryOptions &options)
 
 int check_command_line(QueryOptions &options, std::ostream &err)
 {
-    const char *env_port = std::getenv("DVKC_PORT");
+    // Read before any thread of ours starts.
+    const char *env_port = std::getenv("DVKC_PORT");  // NOLINT(concurrency-mt-unsafe)
     const bool from_env = options.port.empty() && env_port != nullptr;
     const std::string port = !options.port.empty() ? options.port : from_env ? env_port : "443";
     if (std::string why = port_problem(port, from_env ? "DVKC_PORT" : "--port", options.endpoint.port); !why.empty()) {
