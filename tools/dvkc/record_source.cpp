@@ -81,7 +81,8 @@ void RecordSource::check(std::istream &in)
     RecordReader reader(in);
     InputRecord record;
     LineError rejected;
-    for (RecordReader::Step step; (step = reader.next(record, rejected)) != RecordReader::Step::end;) {
+    for (RecordReader::Step step = reader.next(record, rejected); step != RecordReader::Step::end;
+         step = reader.next(record, rejected)) {
         if (step == RecordReader::Step::rejected) {
             if (errors_.size() < errors_kept) {
                 errors_.push_back(std::move(rejected));

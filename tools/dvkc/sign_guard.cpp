@@ -49,8 +49,8 @@ int sign_guard_main(int argc, char **argv)
         }
     }
     if (WIFSIGNALED(status)) {
-        ::signal(WTERMSIG(status), SIG_DFL);
-        ::raise(WTERMSIG(status));
+        static_cast<void>(::signal(WTERMSIG(status), SIG_DFL));
+        static_cast<void>(::raise(WTERMSIG(status)));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
