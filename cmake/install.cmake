@@ -4,7 +4,7 @@
 #     lib/libdvkc.so.1.0.0, libdvkc.so.1 -> it, libdvkc.so -> libdvkc.so.1
 #     include/dvkc.h, include/dvkc.hpp
 #     bin/dvkc                         (when the tool is built)
-#     share/man/man1/dvkc.1            its man page (when help2man is there)
+#     share/man/man1/dvkc.1.gz         its man page (when help2man is there)
 #     share/bash-completion/completions/dvkc
 #     lib/cmake/dvkc/                  find_package(dvkc CONFIG) -> dvkc::dvkc
 #     lib/pkgconfig/dvkc.pc            pkg-config dvkc
@@ -31,7 +31,7 @@ if(DVKC_BUILD_TOOLS)
     RENAME dvkc
     COMPONENT tool)
   if(TARGET dvkc_man)
-    install(FILES ${PROJECT_BINARY_DIR}/tools/dvkc/dvkc.1
+    install(FILES ${PROJECT_BINARY_DIR}/tools/dvkc/dvkc.1.gz
       DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
       COMPONENT tool)
   endif()
@@ -62,14 +62,24 @@ install(FILES ${PROJECT_BINARY_DIR}/dvkc.pc
   DESTINATION ${DVKC_INSTALL_PKGCONFIGDIR}
   COMPONENT development)
 
-# One Debian package with everything above, installed under /usr.
+# Debian's documentation files: the copyright and the changelog (gzip -9n).
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
+execute_process(COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/debian/changelog
+  OUTPUT_FILE ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}
+  COMPONENT runtime)
+
+# One Debian package with everything above, installed under /usr; the
+# library registered through dpkg's ldconfig trigger.
 set(CPACK_PACKAGE_NAME dvkc)
 set(CPACK_PACKAGE_VENDOR "DVKCDLL")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
   "libdvkc.so.1 builds, signs, sends and parses queries to the DVK service over\n\
-HTTPS; with the C and C++ headers, the CMake package, dvkc.pc and the dvkc tool.")
+HTTPS; with the C and C++ headers, the CMake package, dvkc.pc and the\n\
+dvkc tool.")
 set(CPACK_PACKAGE_CONTACT "DVKCDLL maintainers <maintainers@dvkcdll.invalid>")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -77,5 +87,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

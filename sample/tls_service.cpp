@@ -118,6 +118,7 @@ struct TlsService::State {
     std::set<Socket> open_connections;  // shut down by stop() to end blocked reads and writes
     std::list<Worker> workers;
     std::size_t busy = 0;
+    std::list<Socket> waiting;  // connections yet to deliver their request, oldest first
     std::vector<std::string> requests;
 
     std::atomic<std::size_t> accepted{0};
@@ -188,7 +189,9 @@ struct TlsService::State {
                 std::unique_lock lock(mutex);
                 reap_finished_workers();
                 if (options.concurrent) {
-                    changed.wait(lock, [this] { return stopping || busy < options.max_connections; });
+                    // A connection still waiting for its request can make room for a new one.
+                    changed.wait(lock,
+                                 [this] { return stopping || busy < options.max_connections || !waiting.empty(); });
                 }
                 if (stopping) {
                     return;
@@ -202,12 +205,13 @@ struct TlsService::State {
             accepted.fetch_add(1);
             tune_connection(fd);
             {
-                const std::lock_guard lock(mutex);
-                if (stopping) {
+                std::unique_lock lock(mutex);
+                if (!make_room(lock)) {
                     net::close(fd);
                     return;
                 }
                 open_connections.insert(fd);
+                waiting.push_back(fd);
             }
             if (!options.concurrent) {
                 serve(fd, peer);
@@ -233,6 +237,28 @@ struct TlsService::State {
                 report(std::string("no thread for a connection: ") + error.what());
             }
         }
+    }
+
+    // With every worker taken, closes the connection that has waited longest
+    // for its request, so that idle clients never keep others out; waits
+    // for its worker to end. False when the service stops.
+    bool make_room(std::unique_lock<std::mutex> &lock)
+    {
+        if (options.concurrent && busy >= options.max_connections && !waiting.empty()) {
+            net::shutdown_both(waiting.front());
+            waiting.pop_front();
+        }
+        if (options.concurrent) {
+            changed.wait(lock, [this] { return stopping || busy < options.max_connections; });
+        }
+        return !stopping;
+    }
+
+    // The connection delivered its request (or ended): no longer evictable.
+    void stop_waiting(Socket fd)
+    {
+        const std::lock_guard lock(mutex);
+        waiting.remove(fd);
     }
 
     // The answer leaves at once (no wait for the acknowledgement of the
@@ -285,6 +311,7 @@ struct TlsService::State {
         {
             const std::lock_guard lock(mutex);
             open_connections.erase(fd);
+            waiting.remove(fd);
         }
         net::close(fd);
     }
@@ -343,6 +370,7 @@ struct TlsService::State {
             return;
         }
         const std::string request = read_request(connection.get());
+        stop_waiting(fd);
         if (request.empty()) {
             report(peer + ": closed before sending a request");
             return;

@@ -62,11 +62,11 @@ struct ServiceOptions {
     bool send_close_notify = true;               // false: the answer ends with a bare TCP close
     std::size_t max_request_bytes = 16U << 20U;  // reading stops there; the handler gets what came
     bool concurrent = false;                     // true: one thread per connection, up to max_connections at once
-    std::size_t max_connections = 32;
-    bool record_requests = true;  // keep every raw request for requests()
-    bool no_delay = true;         // TCP_NODELAY on every connection
-    int idle_timeout_ms = 0;      // > 0: a connection silent (or stuck) this long is closed
-    int min_tls_version = 0;      // e.g. TLS1_2_VERSION; 0: OpenSSL's default
+    std::size_t max_connections = 32;            // beyond: the connection waiting longest for its request is closed
+    bool record_requests = true;                 // keep every raw request for requests()
+    bool no_delay = true;                        // TCP_NODELAY on every connection
+    int idle_timeout_ms = 0;                     // > 0: a connection silent (or stuck) this long is closed
+    int min_tls_version = 0;                     // e.g. TLS1_2_VERSION; 0: OpenSSL's default
     int max_tls_version = 0;
     int security_level = -1;  // -1: OpenSSL's default
     // Told about connections that end without an answer (failed handshake,

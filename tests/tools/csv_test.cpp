@@ -10,10 +10,26 @@
 namespace dvkc::tool {
 namespace {
 
+struct RecordsFile {
+    std::vector<InputRecord> records;
+    std::vector<LineError> errors;
+};
+
 RecordsFile records_from(const std::string &text)
 {
     std::istringstream in(text);
-    return read_records(in);
+    RecordReader reader(in);
+    RecordsFile file;
+    InputRecord record;
+    LineError error;
+    for (RecordReader::Step step; (step = reader.next(record, error)) != RecordReader::Step::end;) {
+        if (step == RecordReader::Step::record) {
+            file.records.push_back(record);
+        } else {
+            file.errors.push_back(error);
+        }
+    }
+    return file;
 }
 
 TEST(SplitCsvLine, PlainQuotedAndSpacedFields)
@@ -61,6 +77,9 @@ TEST(ReadRecords, NoHeaderAndNoFinalNewline)
 
 TEST(ReadRecords, LimitsAreInclusiveAfterAByteOrderMark)
 {
+    const RecordsFile longest = records_from("A," + std::string(4094 - 2, ' ') + "B\r\n");
+    ASSERT_TRUE(longest.errors.empty());
+    EXPECT_EQ(longest.records[0].ssid, "B");
     const RecordsFile file =
         records_from("\xEF\xBB\xBFSN,SSID\n" + std::string(16, 'S') + "," + std::string(10, 'I') + "\n");
     ASSERT_TRUE(file.errors.empty());
@@ -106,6 +125,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Rejection{"S,a>b", "SSID holds '>', which the query cannot carry"},
                     Rejection{"S,a&b", "SSID holds '&', which the query cannot carry"},
                     Rejection{"S\xff,X", "SN is not valid UTF-8 (byte 2)"},
+                    // Refused as soon as it is too long, without keeping it: one past the limit,
+                    // and a line of ten million commas.
+                    Rejection{std::string(4097, ' '), "longer than 4096 bytes"},
+                    Rejection{std::string(10'000'000, ','), "longer than 4096 bytes"},
                     Rejection{"S,\xc3", "SSID is not valid UTF-8 (byte 1)"},
                     Rejection{"\xed\xa0\x80,X", "SN is not valid UTF-8 (byte 1)"},  // a surrogate
                     Rejection{"S,a\xc0\xaf", "SSID is not valid UTF-8 (byte 2)"},   // overlong

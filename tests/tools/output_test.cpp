@@ -1,39 +1,65 @@
 // Output formats: input order, failed batches, and JSON that parses back.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <vector>
 
 #include "exit_status.h"
 #include "output.h"
+#include "progress.h"
 
 namespace dvkc::tool {
 namespace {
 
-// Five records in three batches: answered, failed in the exchange, answered.
-QueryReport sample_report()
+// Batches of records and how each ended.
+struct Report {
+    std::vector<std::vector<InputRecord>> records;
+    std::vector<BatchOutcome> batches;
+};
+
+BatchOutcome outcome(BatchRange range, BatchResult result)
 {
-    QueryReport report;
-    report.records = {{"A1", "S1", 2}, {"B2", "S2", 3}, {"C3", "S3", 5}, {"D4", "S4", 6}, {"E5", "S5", 9}};
-    BatchOutcome first;
-    first.range = {0, 2};
-    first.codes = {0, -5};
-    BatchOutcome second;
-    second.range = {2, 2};
-    second.error = dvkc::Error(dvkc::Call::exchange, -12);
-    BatchOutcome third;
-    third.range = {4, 1};
-    third.codes = {2147483647};
-    report.batches = {first, second, third};
-    return report;
+    BatchOutcome batch;
+    batch.range = range;
+    batch.result = std::move(result);
+    batch.attempts = 1;
+    return batch;
+}
+
+// The whole report in one format, ending with the status the tally gives.
+std::string written(OutputFormat format, const Report &report, int signal = 0)
+{
+    const auto writer = make_writer(format);
+    std::ostringstream out;
+    Tally tally;
+    writer->begin(out);
+    for (std::size_t b = 0; b < report.batches.size(); ++b) {
+        writer->batch(out, b, report.batches[b], report.records[b]);
+        tally.add(report.batches[b]);
+    }
+    writer->end(out, tally.status(signal));
+    return out.str();
+}
+
+nlohmann::json json_of(const Report &report, int signal = 0)
+{
+    return nlohmann::json::parse(written(OutputFormat::json, report, signal));
+}
+
+// Five records in three batches: answered, failed in the exchange, answered.
+Report sample_report()
+{
+    return {{{{"A1", "S1", 2}, {"B2", "S2", 3}}, {{"C3", "S3", 5}, {"D4", "S4", 6}}, {{"E5", "S5", 9}}},
+            {outcome({0, 2}, Answered{{0, -5}}),
+             outcome({2, 2}, BrokenExchange{dvkc::Error(dvkc::Call::exchange, -12), {}, std::nullopt}),
+             outcome({4, 1}, Answered{{2147483647}})}};
 }
 
 TEST(JsonOutput, ParsesBackInInputOrder)
 {
-    std::ostringstream out;
-    write_json(out, sample_report());
-    const nlohmann::json doc = nlohmann::json::parse(out.str());
-
+    const nlohmann::json doc = json_of(sample_report());
     const auto &records = doc.at("records");
     ASSERT_EQ(records.size(), 5U);
     const char *sns[] = {"A1", "B2", "C3", "D4", "E5"};
@@ -64,53 +90,74 @@ TEST(JsonOutput, ParsesBackInInputOrder)
     EXPECT_EQ(doc.at("exit_status"), exit_partial);
 }
 
-TEST(JsonOutput, ServiceErrorCarriesErrIdAndSignatureFailuresTheirText)
+// Each way a batch can fail, as its JSON error and its summary kind.
+TEST(JsonOutput, EveryKindOfFailure)
 {
-    QueryReport report;
-    report.records = {{"A", "1", 1}, {"B", "2", 2}};
-    BatchOutcome refused;
-    refused.range = {0, 1};
-    refused.error = dvkc::Error(dvkc::Call::parse, 2000, 17);
-    BatchOutcome unsigned_batch;
-    unsigned_batch.range = {1, 1};
-    unsigned_batch.sign_error = "the sign command exited with status 1";
-    report.batches = {refused, unsigned_batch};
+    struct Row {
+        BatchResult result;
+        nlohmann::json call;
+        nlohmann::json code;
+        nlohmann::json err_id;
+        std::string description;
+        std::string kind;
+    };
+    const std::string exchange = "iSSL_SendThenRecv";
+    const Row rows[] = {
+        {ServiceError{dvkc::Error(dvkc::Call::parse, 2000, 17)}, "iParse_DVKResponsePKT", 2000, 17,
+         std::string(dvkc::describe(dvkc::Call::parse, 2000)), "ErrID 17"},
+        {RefusedAnswer{dvkc::Error(dvkc::Call::parse, 2005), "HTTP/1.0 200 OK\r\n\r\n"}, "iParse_DVKResponsePKT", 2005,
+         nullptr, std::string(dvkc::describe(dvkc::Call::parse, 2005)), "2005"},
+        {BrokenExchange{std::nullopt, "the connection was closed without an answer", ""}, exchange, nullptr, nullptr,
+         "the connection was closed without an answer", "broken"},
+        {TimedOut{std::chrono::seconds(7)}, exchange, nullptr, nullptr, "timed out after 7 s", "timeout"},
+        {SignatureFailure{"the sign command exited with status 1"}, "signature", nullptr, nullptr,
+         "the sign command exited with status 1", "signature"},
+        {NotSent{"not built", dvkc::Error(dvkc::Call::build, -1)}, "iMake_DVKReqPKT", -1, nullptr,
+         std::string(dvkc::describe(dvkc::Call::build, -1)), "-1"},
+    };
+    for (const Row &row : rows) {
+        const Report report{{{{"A", "1", 1}}}, {outcome({0, 1}, row.result)}};
+        const nlohmann::json doc = json_of(report);
+        const nlohmann::json &error = doc.at("batches")[0].at("error");
+        EXPECT_EQ(error.at("call"), row.call) << row.description;
+        EXPECT_EQ(error.at("code"), row.code) << row.description;
+        EXPECT_EQ(error.at("err_id"), row.err_id) << row.description;
+        EXPECT_EQ(error.at("description"), row.description);
+        EXPECT_EQ(report.batches[0].failure_kind(), row.kind);
+        EXPECT_EQ(doc.at("exit_status"), exit_failed) << row.description;
+        EXPECT_EQ(written(OutputFormat::table, report), "SN  SSID  Code\nA   1     -\n");
+    }
+}
 
-    std::ostringstream out;
-    write_json(out, report);
-    const nlohmann::json doc = nlohmann::json::parse(out.str());
-    EXPECT_EQ(doc.at("batches")[0].at("error").at("err_id"), 17);
-    EXPECT_EQ(doc.at("batches")[0].at("error").at("code"), 2000);
-    EXPECT_EQ(doc.at("batches")[1].at("error").at("call"), "signature");
-    EXPECT_EQ(doc.at("batches")[1].at("error").at("description"), "the sign command exited with status 1");
-    EXPECT_EQ(doc.at("exit_status"), exit_failed);
+// The status written is the one the tool exits with: a signal's when stopped by one.
+TEST(JsonOutput, ExitStatusAgreesWithTheProcess)
+{
+    const Report report = sample_report();
+    EXPECT_EQ(json_of(report).at("exit_status"), exit_partial);
+    EXPECT_EQ(json_of(report, SIGTERM).at("exit_status"), 128 + SIGTERM);
+    const Report left{{{{"A", "1", 1}}}, {outcome({0, 1}, NotSent{"interrupted", std::nullopt})}};
+    EXPECT_EQ(json_of(left).at("exit_status"), exit_failed);
+    EXPECT_EQ(json_of(left, SIGINT).at("exit_status"), 128 + SIGINT);
 }
 
 TEST(JsonOutput, NonUtf8TextStillGivesValidJson)
 {
-    QueryReport report;
-    report.records = {{"\xff\xfe", "x", 1}};
-    BatchOutcome batch;
-    batch.range = {0, 1};
-    batch.codes = {1};
-    report.batches = {batch};
-    std::ostringstream out;
-    write_json(out, report);
-    EXPECT_TRUE(nlohmann::json::accept(out.str()));
+    const Report report{{{{"\xff\xfe", "x", 1}}}, {outcome({0, 1}, Answered{{1}})}};
+    EXPECT_TRUE(nlohmann::json::accept(written(OutputFormat::json, report)));
 }
 
 TEST(CsvOutput, EmptyCodeForUnansweredRecords)
 {
-    std::ostringstream out;
-    write_csv(out, sample_report());
-    EXPECT_EQ(out.str(), "SN,SSID,Code\nA1,S1,0\nB2,S2,-5\nC3,S3,\nD4,S4,\nE5,S5,2147483647\n");
+    EXPECT_EQ(written(OutputFormat::csv, sample_report()),
+              "SN,SSID,Code\nA1,S1,0\nB2,S2,-5\nC3,S3,\nD4,S4,\nE5,S5,2147483647\n");
+    // Spaces at either end of a field are kept by quoting it, as the reader reads them.
+    const Report padded{{{{" A", "B ", 1}, {"C D", "E", 2}}}, {outcome({0, 2}, Answered{{1, 2}})}};
+    EXPECT_EQ(written(OutputFormat::csv, padded), "SN,SSID,Code\n\" A\",\"B \",1\nC D,E,2\n");
 }
 
 TEST(TableOutput, ColumnsAndDashForUnanswered)
 {
-    std::ostringstream out;
-    write_table(out, sample_report());
-    EXPECT_EQ(out.str(),
+    EXPECT_EQ(written(OutputFormat::table, sample_report()),
               "SN  SSID  Code\n"
               "A1  S1    0\n"
               "B2  S2    -5\n"
@@ -121,25 +168,41 @@ TEST(TableOutput, ColumnsAndDashForUnanswered)
 
 TEST(Failures, OneLinePerFailedBatchAndTheAnswerWhenVerbose)
 {
-    QueryReport report = sample_report();
-    report.batches[1].error = dvkc::Error(dvkc::Call::parse, -1);
-    report.batches[1].answer = "HTTP/1.0 503 Busy\r\nX: y\r\n\r\n" + std::string(3000, 'b');
-    std::ostringstream quiet;
-    write_failures(quiet, report, false);
-    EXPECT_EQ(quiet.str(), "dvkc: batch 2 of 3 (records 3 to 4) failed: iParse_DVKResponsePKT -1: " +
-                               std::string(dvkc::describe(dvkc::Call::parse, -1)) + "\n");
-    std::ostringstream verbose;
-    write_failures(verbose, report, true);
-    EXPECT_NE(verbose.str().find("status line: HTTP/1.0 503 Busy\n"), std::string::npos);
-    EXPECT_NE(verbose.str().find("first 2048 shown"), std::string::npos);
-    EXPECT_EQ(verbose.str().find(std::string(2100, 'b')), std::string::npos);
-    EXPECT_EQ(verbose.str().find("NUL"), std::string::npos);
+    BatchOutcome refused = outcome({2, 2}, RefusedAnswer{dvkc::Error(dvkc::Call::parse, -1),
+                                                         "HTTP/1.0 503 Busy\r\nX: y\r\n\r\n" + std::string(3000, 'b')});
+    EXPECT_EQ(failure_text(1, 3, refused, false),
+              "dvkc: batch 2 of 3 (records 3 to 4) failed: iParse_DVKResponsePKT -1: " +
+                  std::string(dvkc::describe(dvkc::Call::parse, -1)));
+    const std::string verbose = failure_text(1, 3, refused, true);
+    EXPECT_NE(verbose.find("status line: HTTP/1.0 503 Busy\n"), std::string::npos);
+    EXPECT_NE(verbose.find("first 2048 shown"), std::string::npos);
+    EXPECT_EQ(verbose.find(std::string(2100, 'b')), std::string::npos);
+    EXPECT_EQ(verbose.find("NUL"), std::string::npos);
 
     // The parser stops at a NUL byte: say so.
-    report.batches[1].answer = std::string("HTTP/1.0 200 OK\r\n\r\n<DVKResponse>\0<ClientID>", 35);
-    std::ostringstream with_nul;
-    write_failures(with_nul, report, true);
-    EXPECT_NE(with_nul.str().find("the answer holds a NUL byte at offset 32"), std::string::npos) << with_nul.str();
+    refused.result = RefusedAnswer{dvkc::Error(dvkc::Call::parse, 2001),
+                                   std::string("HTTP/1.0 200 OK\r\n\r\n<DVKResponse>\0<ClientID>", 35)};
+    EXPECT_NE(failure_text(1, 3, refused, true).find("the answer holds a NUL byte at offset 32"), std::string::npos);
+
+    // A broken exchange shows what came, even nothing.
+    refused.result = BrokenExchange{std::nullopt, "the connection was closed without an answer", ""};
+    EXPECT_NE(failure_text(1, 3, refused, true).find("answer (0 bytes"), std::string::npos);
+}
+
+// Output to the bar's terminal goes on a line of its own: the bar's line is
+// cleared first and the bar drawn again after it.
+TEST(ProgressBar, OutputToTheTerminalClearsTheBarFirst)
+{
+    std::ostringstream terminal;
+    {
+        ProgressBar bar(terminal, 4, true);
+        bar.draw(1, 0);
+        bar.above([&] { terminal << "table line\n"; });
+    }
+    const std::string cleared = "\r" + std::string(90, ' ') + "\r";
+    const std::string bar = "\r[##########..............................] 1/4 batches";
+    EXPECT_EQ(terminal.str(),
+              "\r[" + std::string(40, '.') + "] 0/4 batches" + bar + cleared + "table line\n" + bar + cleared);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +22,7 @@
 #include "throwaway_pki.h"
 #include "tls_service.h"
 #include "tool_process.h"
+#include "batch_runner.h"
 
 namespace dvkc::tool {
 namespace {
@@ -42,6 +44,27 @@ std::string records_csv(std::size_t count, const std::string &prefix = "SN-")
 bool contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// A TCP connection to 127.0.0.1:port that sends nothing (-1 on failure).
+int idle_connection(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string file_text(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // A throwaway PKI, an identity file and the sample service on 127.0.0.1.
@@ -146,7 +169,9 @@ TEST_F(ToolQuery, TwelveHundredRecordsMakeTwoBatchesByDefault)
 TEST_F(ToolQuery, CsvFromStandardInput)
 {
     start_service();
-    const ProcessResult run = run_tool(query_args("-", {"--signature", "s", "--output", "csv"}), "X1,A\r\nX2,B\r\n");
+    // An option given twice: the last one counts.
+    const ProcessResult run =
+        run_tool(query_args("-", {"--signature", "s", "--output", "json", "--output", "csv"}), "X1,A\r\nX2,B\r\n");
     ASSERT_EQ(run.exit_status, exit_ok) << run.err;
     EXPECT_EQ(run.out, "SN,SSID,Code\nX1,A," + std::to_string(default_code("X1")) + "\nX2,B," +
                            std::to_string(default_code("X2")) + "\n");
@@ -232,12 +257,17 @@ TEST_F(ToolQuery, UntrustedServiceAndNoListener)
     ASSERT_EQ(::bind(socket_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     socklen_t length = sizeof address;
     ASSERT_EQ(::getsockname(socket_fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    args = query_args(write("r.csv", "A,1\n"), {"--signature", "s"});
+    // Every batch would fail so: the run stops after the first.
+    args = query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--signature", "s", "--batch-size", "1"});
     args[4] = std::to_string(ntohs(address.sin_port));
     const ProcessResult refused = run_tool(args);
     ::close(socket_fd);
     EXPECT_EQ(refused.exit_status, exit_failed);
     EXPECT_TRUE(contains(refused.err, "iSSL_SendThenRecv -9: " + std::string(dvkc::describe(dvkc::Call::exchange, -9))))
+        << refused.err;
+    EXPECT_TRUE(contains(refused.err,
+                         "3 batches: 0 answered, 1 failed (-9 x1), 2 not sent\n"
+                         "dvkc: stopped after the first failure (every batch would fail the same way)\n"))
         << refused.err;
 }
 
@@ -294,6 +324,7 @@ TEST_F(ToolQuery, RejectedInputSendsNothing)
         {0, "", "the signature is empty", {"--signature", ""}},
         {0, "", "is empty", {"--signature-file", write("nosig.txt", "\n")}},
         {0, "", "cannot read the signature file " + missing, {"--signature-file", missing}},
+        {0, "", "the signature file " + sub + " is a directory", {"--signature-file", sub}},
     };
     for (const Case &c : cases) {
         std::vector<std::string> args = query_args(good, c.extra);
@@ -314,6 +345,18 @@ TEST_F(ToolQuery, RejectedInputSendsNothing)
     EXPECT_EQ(counter.connections_accepted(), 0U);
 }
 
+// True while some process runs with `needle` in its command line.
+bool process_running(const std::string &needle)
+{
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+        if (contains(std::string(std::istreambuf_iterator<char>(cmdline), {}), needle)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Ctrl-C after the first batch: it is printed, the others show as not
 // answered, the sign command under way is stopped, the status is 130.
 TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
@@ -327,6 +370,9 @@ TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
     std::string line;
     ASSERT_TRUE(tool.read_line(line) && tool.read_line(line));  // the header, then batch 1 as soon as it is done
     EXPECT_EQ(line, "A,1," + std::to_string(default_code("A")));
+    while (!process_running(std::string("sleep") + '\0' + "60")) {  // batch 2's sign command
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     tool.signal(SIGINT);
     std::string rest;
     while (tool.read_line(line)) {
@@ -336,19 +382,28 @@ TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
     EXPECT_EQ(tool.wait(), 130);
     std::ifstream err(err_file);
     const std::string text(std::istreambuf_iterator<char>(err), {});
-    EXPECT_TRUE(contains(text, "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\ndvkc: interrupted\n")) << text;
+    EXPECT_TRUE(contains(text,
+                         "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\n"
+                         "dvkc: interrupted; batch 2 was stopped in flight\n"))
+        << text;
 }
 
-// True while some process runs with `needle` in its command line.
-bool process_running(const std::string &needle)
+// SIGKILL leaves no sign command running: it dies with the tool.
+TEST_F(ToolQuery, SignCommandDiesWithTheTool)
 {
-    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
-        if (contains(std::string(std::istreambuf_iterator<char>(cmdline), {}), needle)) {
-            return true;
-        }
+    start_service();
+    const std::string marker = std::string("sleep") + '\0' + "61";
+    test::BackgroundTool tool(query_args(write("r.csv", "A,1\n"), {"--sign-command", "sleep 61; echo s"}),
+                              (dir_->path() / "killed.err").string());
+    while (!process_running(marker)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return false;
+    tool.signal(SIGKILL);
+    EXPECT_EQ(tool.wait(), 128 + SIGKILL);
+    for (int i = 0; i < 500 && process_running(marker); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(process_running(marker));
 }
 
 // A service that stalls: each batch times out after --timeout, the run goes
@@ -416,6 +471,125 @@ TEST_F(ToolQuery, OutputFileStreamedAndWriteErrors)
     EXPECT_TRUE(contains(full.err, "dvkc: cannot write /dev/full: No space left on device")) << full.err;
 }
 
+// Idle clients, more than the service has workers, never keep a query out.
+TEST_F(ToolQuery, IdleConnectionsNeverKeepOthersOut)
+{
+    start_service();
+    std::vector<int> idle;
+    for (int i = 0; i < 40; ++i) {
+        idle.push_back(idle_connection(port));
+        ASSERT_GE(idle.back(), 0);
+    }
+    const ProcessResult run = run_tool(query_args(write("r.csv", "A,1\n"), {"--signature", "s", "--timeout", "10"}));
+    for (const int fd : idle) {
+        ::close(fd);
+    }
+    EXPECT_EQ(run.exit_status, exit_ok) << run.err;
+}
+
+// A connection dropped after the handshake, or an answer shorter than its
+// Content-length, is a broken exchange: said so, retried, shown by -v.
+TEST_F(ToolQuery, BrokenExchangesAreRetried)
+{
+    struct Case {
+        Behaviour behaviour;
+        std::string answer;
+        std::string why;
+    };
+    const Case cases[] = {
+        {Behaviour::close_after_handshake, "", "the connection was closed without an answer"},
+        {Behaviour::answer, "HTTP/1.0 200 OK\r\nContent-length: 100\r\n\r\nshort",
+         "the answer was cut short (5 of 100 bytes of its body)"},
+    };
+    for (const Case &c : cases) {
+        TlsService broken({.identity = pki_->leaf_intermediate, .behaviour = c.behaviour}, fixed_answer(c.answer));
+        broken.start();
+        port = broken.port();
+        const ProcessResult run =
+            run_tool(query_args(write("r.csv", "A,1\n"), {"--signature", "s", "--retry", "1", "-v"}));
+        EXPECT_EQ(run.exit_status, exit_failed);
+        EXPECT_TRUE(contains(run.err, "failed: iSSL_SendThenRecv: " + c.why +
+                                          " (service 127.0.0.1:" + std::to_string(port) + "); retrying in 1 s\n"))
+            << run.err;
+        EXPECT_TRUE(contains(run.err, c.why + " (service 127.0.0.1:" + std::to_string(port) +
+                                          ") (after 2 attempts)\ndvkc:   status line: "))
+            << run.err;
+        broken.stop();
+        EXPECT_EQ(broken.handshakes_completed(), 2U);
+    }
+}
+
+// -o writes where the path leads: through a link to our own standard output,
+// to a link's target (the link kept), over a file whose mode is kept; and an
+// earlier output stays when no batch was answered.
+TEST_F(ToolQuery, OutputFileFollowsLinksKeepsModesAndEarlierOutput)
+{
+    start_service();
+    const std::filesystem::path dir = dir_->path() / "links";
+    std::filesystem::create_directories(dir);
+    const std::string records = write("r.csv", "A,1\n");
+    std::filesystem::create_symlink("/proc/self/fd/1", dir / "so");
+    const ProcessResult through = run_tool(query_args(records, {"--signature", "s", "-o", (dir / "so").string()}));
+    EXPECT_EQ(through.exit_status, exit_ok) << through.err;
+    EXPECT_TRUE(contains(through.out, "A   1     ")) << through.out;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "so"));
+
+    std::ofstream(dir / "target.csv") << "old\n";
+    std::filesystem::permissions(dir / "target.csv", std::filesystem::perms(0640));
+    std::filesystem::create_symlink("target.csv", dir / "link.csv");
+    const ProcessResult linked =
+        run_tool(query_args(records, {"--signature", "s", "--output", "csv", "-o", (dir / "link.csv").string()}));
+    EXPECT_EQ(linked.exit_status, exit_ok) << linked.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
+    EXPECT_EQ(file_text(dir / "target.csv"), "SN,SSID,Code\nA,1," + std::to_string(default_code("A")) + "\n");
+    EXPECT_EQ(std::filesystem::status(dir / "target.csv").permissions(), std::filesystem::perms(0640));
+
+    std::vector<std::string> args = query_args(records, {"--signature", "s", "-o", (dir / "target.csv").string()});
+    args[4] = std::to_string(port == 1 ? 2 : 1);  // nothing listens there
+    const ProcessResult none = run_tool(args);
+    EXPECT_EQ(none.exit_status, exit_failed);
+    EXPECT_TRUE(contains(none.err, "no batch was answered; " + (dir / "target.csv").string() + " was left as it was"))
+        << none.err;
+    EXPECT_EQ(file_text(dir / "target.csv"), "SN,SSID,Code\nA,1," + std::to_string(default_code("A")) + "\n");
+}
+
+// Never two requests with the same nonce in one run, whatever the seeds.
+TEST_F(ToolQuery, NoNonceIsSentTwice)
+{
+    EXPECT_TRUE(zero_factor(-1));
+    EXPECT_TRUE(zero_factor(-2001));
+    EXPECT_FALSE(zero_factor(999));
+    EXPECT_EQ(usable_seed(-1), 0);
+    EXPECT_EQ(usable_seed(-1001), -1000);
+    EXPECT_EQ(usable_seed(5), 5);
+
+    TlsService service({.identity = pki_->leaf_intermediate},
+                       [](const ServiceRequest &request) { return answer_request(request.raw, {}, {}).http; });
+    service.start();
+    QueryOptions options;
+    options.endpoint = {"127.0.0.1", service.port(), "/dvk", pki_->trust_root_intermediate};
+    options.identity_file = identity;
+    const SignatureSource signer = SignatureSource::from_text("s");
+    NonceBook nonces;
+    const BatchJob job{options, signer, nonces, -1, 1, {}};
+    const std::vector<InputRecord> records{{"A", "1", 1}};
+    // Seeds 5 and 1005 within one second, and -1 and 0, would give the same nonce.
+    for (const std::int32_t seed : {5, 1005, -1, 0}) {
+        EXPECT_TRUE(run_batch(job, records, {0, {0, 1}, seed}).answered());
+    }
+    service.stop();
+    std::set<std::string> sent;
+    for (const std::string &request : service.requests()) {
+        sent.insert(parse_dvk_request(request).value().nonce);
+    }
+    EXPECT_EQ(sent.size(), 4U);
+
+    const ProcessResult forced =
+        run_tool(query_args(write("r.csv", "A,1\n"), {"--signature", "s", "--dry-run", "--seed", "-1"}));
+    EXPECT_EQ(forced.exit_status, exit_ok);
+    EXPECT_TRUE(contains(forced.err, "warning: --seed -1 would give every request the same nonce")) << forced.err;
+}
+
 TEST_F(ToolQuery, BadCommandLines)
 {
     const std::string good = write("good.csv", "ok,1\n");
@@ -438,6 +612,7 @@ TEST_F(ToolQuery, BadCommandLines)
         {"serve", "--listen", "localhost:80"},
         {"serve", "--listen", "127.0.0.1:99999"},
         {"codes", "2010"},
+        {"query", "--hots", "127.0.0.1", "--records", good, "--signature", "a"},
     };
     std::vector<std::string> errors;
     for (const auto &args : cases) {
@@ -454,6 +629,18 @@ TEST_F(ToolQuery, BadCommandLines)
     EXPECT_TRUE(contains(errors[12], "did you mean --output")) << errors[12];
     EXPECT_TRUE(contains(errors[13], "did you mean 'query'?")) << errors[13];
     EXPECT_TRUE(contains(errors[14], "dvkc: 9999 is no result of any call")) << errors[14];
+    EXPECT_EQ(errors[18],
+              "dvkc: unknown option --hots; did you mean --host?\ndvkc: run with --help for more information\n");
+
+    // The port from the environment is named as such.
+    for (const char *value : {"abc", ""}) {
+        ::setenv("DVKC_PORT", value, 1);
+        const ProcessResult run = run_tool(
+            {"query", "--host", "h", "--trust", "t", "--identity", identity, "--records", good, "--signature", "a"});
+        ::unsetenv("DVKC_PORT");
+        EXPECT_EQ(run.exit_status, exit_usage);
+        EXPECT_EQ(run.err.rfind("dvkc: DVKC_PORT ", 0), 0U) << run.err;
+    }
 }
 
 TEST(ToolHelp, EverySubcommandDocumentsTheExitStatus)
@@ -472,6 +659,11 @@ TEST(ToolHelp, EverySubcommandDocumentsTheExitStatus)
 
 TEST(ToolCodes, TheSameWordsAsTheHeader)
 {
+    const ProcessResult some = run_tool({"codes", "-12", "2005", "9999"});
+    EXPECT_EQ(some.exit_status, exit_usage);
+    EXPECT_TRUE(contains(some.out, "iSSL_SendThenRecv       -12  ")) << some.out;
+    EXPECT_TRUE(contains(some.out, "iParse_DVKResponsePKT  2005  ")) << some.out;
+    EXPECT_EQ(some.err, "dvkc: 9999 is no result of any call (see dvkc codes)\n");
     const ProcessResult nonce = run_tool({"codes", "2005"});
     EXPECT_EQ(nonce.exit_status, exit_ok);
     EXPECT_TRUE(contains(nonce.out, "iParse_DVKResponsePKT  2005  the answer's nonce is not the one we sent\n"))

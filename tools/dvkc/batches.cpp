@@ -6,50 +6,38 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace dvkc::tool {
 
-std::vector<BatchRange> plan_batches(std::size_t total, std::size_t batch_size)
+BatchPlan::BatchPlan(std::size_t total, std::size_t batch_size) : total_(total), batch_size_(batch_size)
 {
     if (batch_size == 0) {
         throw std::invalid_argument("batch size must be at least 1");
     }
-    std::vector<BatchRange> batches;
-    batches.reserve((total + batch_size - 1) / batch_size);
-    for (std::size_t first = 0; first < total; first += batch_size) {
-        batches.push_back({first, std::min(batch_size, total - first)});
-    }
-    return batches;
+    count_ = total / batch_size + (total % batch_size == 0 ? 0 : 1);
 }
 
-void run_parallel(std::size_t count, std::size_t jobs, const std::function<void(std::size_t)> &work,
-                  const std::function<void(std::size_t)> &done)
+BatchRange BatchPlan::operator[](std::size_t batch) const noexcept
+{
+    const std::size_t first = batch * batch_size_;
+    return {first, std::min(batch_size_, total_ - first)};
+}
+
+void run_parallel(std::size_t count, std::size_t jobs, const std::function<void(std::size_t)> &work)
 {
     std::atomic<std::size_t> next{0};
     std::mutex mutex;
-    std::size_t finished = 0;
     std::exception_ptr failure;
 
     const auto worker = [&] {
         for (std::size_t i = next++; i < count; i = next++) {
-            std::exception_ptr error;
             try {
                 work(i);
             } catch (...) {
-                error = std::current_exception();
-            }
-            const std::lock_guard lock(mutex);
-            if (error && !failure) {
-                failure = error;
-            }
-            ++finished;
-            if (done) {
-                try {
-                    done(finished);
-                } catch (...) {
-                    if (!failure) {
-                        failure = std::current_exception();
-                    }
+                const std::lock_guard lock(mutex);
+                if (!failure) {
+                    failure = std::current_exception();
                 }
             }
         }

@@ -1,11 +1,15 @@
 #include "codes.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iomanip>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "command.h"
 #include "dvkc.hpp"
+#include "exit_status.h"
 
 namespace dvkc::tool {
 namespace {
@@ -20,27 +24,28 @@ std::string markdown_text(std::string_view words)
     return text;
 }
 
+bool known(std::int32_t code)
+{
+    return std::any_of(std::begin(dvkc::result_table), std::end(dvkc::result_table),
+                       [code](const dvkc::ResultInfo &info) { return info.code == code; });
+}
+
 }  // namespace
 
-bool write_codes(std::ostream &out, const std::vector<std::int32_t> &only, bool markdown)
+int run_codes(const CodesOptions &options, std::ostream &out, std::ostream &err)
 {
     const auto wanted = [&](std::int32_t code) {
-        return only.empty() || std::find(only.begin(), only.end(), code) != only.end();
+        return options.wanted.empty() ||
+               std::find(options.wanted.begin(), options.wanted.end(), code) != options.wanted.end();
     };
-    bool all_known = true;
-    for (const std::int32_t code : only) {
-        const bool known = std::any_of(std::begin(dvkc::result_table), std::end(dvkc::result_table),
-                                       [code](const dvkc::ResultInfo &info) { return info.code == code; });
-        all_known = all_known && known;
-    }
-    if (markdown) {
+    if (options.markdown) {
         out << "| Function | Result | Meaning |\n|---|---:|---|\n";
     }
     for (const dvkc::ResultInfo &info : dvkc::result_table) {
         if (!wanted(info.code)) {
             continue;
         }
-        if (markdown) {
+        if (options.markdown) {
             out << "| `" << dvkc::call_name(info.call) << "` | " << info.code << " | " << markdown_text(info.words)
                 << " |\n";
         } else {
@@ -48,19 +53,26 @@ bool write_codes(std::ostream &out, const std::vector<std::int32_t> &only, bool 
                 << "  " << info.words << "\n";
         }
     }
-    return all_known;
-}
-
-std::vector<std::int32_t> unknown_codes(const std::vector<std::int32_t> &wanted)
-{
-    std::vector<std::int32_t> unknown;
-    for (const std::int32_t code : wanted) {
-        if (std::none_of(std::begin(dvkc::result_table), std::end(dvkc::result_table),
-                         [code](const dvkc::ResultInfo &info) { return info.code == code; })) {
-            unknown.push_back(code);
+    int status = exit_ok;
+    for (const std::int32_t code : options.wanted) {
+        if (!known(code)) {
+            err << "dvkc: " << code << " is no result of any call (see dvkc codes)\n";
+            status = exit_usage;
         }
     }
-    return unknown;
+    return status;
+}
+
+void setup_codes(CLI::App &app, ToolContext &tool)
+{
+    auto codes = std::make_shared<CodesOptions>();
+    CLI::App *command = app.add_subcommand("codes", "Explain the library's result codes");
+    command->add_option("code", codes->wanted, "Codes to explain (default: all)")
+        ->type_name("CODE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_flag("--markdown", codes->markdown, "Print a Markdown table");
+    command->footer(exit_status_help);
+    command->callback([&tool, codes] { tool.status = run_codes(*codes, tool.out, tool.err); });
 }
 
 }  // namespace dvkc::tool

@@ -7,12 +7,15 @@
 
 namespace dvkc::tool {
 
-// Prints the rows of dvkc::result_table whose code is in `only` (all rows when
-// `only` is empty), as aligned text or as a Markdown table. Returns false when
-// a code in `only` is no result of any call.
-bool write_codes(std::ostream &out, const std::vector<std::int32_t> &only, bool markdown);
+struct CodesOptions {
+    std::vector<std::int32_t> wanted;  // empty: all
+    bool markdown = false;
+};
 
-// The codes of `wanted` that are no result of any call, in their order.
-std::vector<std::int32_t> unknown_codes(const std::vector<std::int32_t> &wanted);
+// Prints the rows of dvkc::result_table whose code is wanted (all rows when
+// none is), as aligned text or as a Markdown table, and names on `err` each
+// wanted code that is no result of any call. Returns the exit status (2 when
+// a code is unknown).
+int run_codes(const CodesOptions &options, std::ostream &out, std::ostream &err);
 
 }  // namespace dvkc::tool

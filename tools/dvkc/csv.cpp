@@ -1,6 +1,8 @@
 #include "csv.h"
 
 #include <charconv>
+#include <limits>
+#include <utility>
 #include <map>
 #include <string>
 
@@ -64,6 +66,38 @@ std::string field_name(std::size_t index)
     return "field " + std::to_string(index + 1);
 }
 
+// The quoted field starting at line[i] (its opening quote) into `field`;
+// `i` ends after it and the blanks that follow. Returns why it is broken, or "".
+std::string quoted_field(std::string_view line, std::size_t &i, std::size_t index, std::string &field)
+{
+    const std::size_t n = line.size();
+    ++i;
+    bool closed = false;
+    while (i < n) {
+        if (line[i] == '"') {
+            if (i + 1 < n && line[i + 1] == '"') {
+                field += '"';
+                i += 2;
+                continue;
+            }
+            ++i;
+            closed = true;
+            break;
+        }
+        field += line[i++];
+    }
+    if (!closed) {
+        return "unterminated quote in " + field_name(index);
+    }
+    while (i < n && is_blank(line[i])) {
+        ++i;
+    }
+    if (i < n && line[i] != ',') {
+        return "text after the closing quote of " + field_name(index);
+    }
+    return {};
+}
+
 bool blank_line(std::string_view line)
 {
     for (const char c : line) {
@@ -120,24 +154,20 @@ std::string check_text(std::string_view name, std::string_view value, std::size_
     return {};
 }
 
-// Calls `on_line(number, fields)` for every non-blank line that splits, and
-// records the others as errors. The first non-blank line is passed with
-// `first` true so that the caller can recognise a header.
+// Calls `on_line(number, fields, first)` for every non-blank line that
+// splits, and records the others as errors. `first` is true for the first
+// non-blank line, so that the caller can recognise a header.
 template <typename OnLine>
 void for_each_line(std::istream &in, std::vector<LineError> &errors, OnLine on_line)
 {
+    LineReader lines(in);
     std::string line;
     std::size_t number = 0;
+    bool too_long = false;
     bool first = true;
-    while (std::getline(in, line)) {
-        ++number;
-        if (number == 1 && line.compare(0, byte_order_mark.size(), byte_order_mark) == 0) {
-            line.erase(0, byte_order_mark.size());
-        }
-        if (blank_line(line)) {
-            continue;
-        }
-        CsvLine split = split_csv_line(line);
+    while (lines.next(line, number, too_long)) {
+        CsvLine split =
+            too_long ? CsvLine{{}, "longer than " + std::to_string(max_line_bytes) + " bytes"} : split_csv_line(line);
         if (!split.error.empty()) {
             errors.push_back({number, split.error});
         } else {
@@ -164,31 +194,8 @@ CsvLine split_csv_line(std::string_view line)
         }
         std::string field;
         if (i < n && line[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                if (line[i] == '"') {
-                    if (i + 1 < n && line[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                field += line[i++];
-            }
-            if (!closed) {
-                result.error = "unterminated quote in " + field_name(index);
-                result.fields.clear();
-                return result;
-            }
-            while (i < n && is_blank(line[i])) {
-                ++i;
-            }
-            if (i < n && line[i] != ',') {
-                result.error = "text after the closing quote of " + field_name(index);
+            if (std::string error = quoted_field(line, i, index, field); !error.empty()) {
+                result.error = std::move(error);
                 result.fields.clear();
                 return result;
             }
@@ -217,28 +224,66 @@ CsvLine split_csv_line(std::string_view line)
     }
 }
 
-RecordsFile read_records(std::istream &in)
+bool LineReader::next(std::string &line, std::size_t &number, bool &too_long)
 {
-    RecordsFile file;
-    for_each_line(in, file.errors, [&](std::size_t number, const std::vector<std::string> &fields, bool first) {
-        if (fields.size() != 2) {
-            file.errors.push_back({number, "expected 2 fields (SN,SSID), found " + std::to_string(fields.size())});
-            return;
+    while (true) {
+        // Up to max_line_bytes + 1 bytes: one more than allowed shows the line is too long.
+        line.resize(max_line_bytes + 2);
+        in_.getline(line.data(), static_cast<std::streamsize>(line.size()));
+        const auto got = static_cast<std::size_t>(in_.gcount());
+        const bool cut = in_.fail() && !in_.eof() && got > 0;  // the buffer filled before the line end
+        if (got == 0 && !in_) {
+            line.clear();
+            return false;
         }
-        if (first && equals_ignoring_case(fields[0], "SN") && equals_ignoring_case(fields[1], "SSID")) {
-            return;
+        const std::size_t length = cut || in_.eof() ? got : got - 1;  // without the line end
+        too_long = cut || length > max_line_bytes;
+        if (cut) {
+            in_.clear();
+            in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
         }
-        std::string why = check_text("SN", fields[0], max_sn);
+        in_.clear(in_.eof() ? std::ios::eofbit : std::ios::goodbit);
+        number = ++number_;
+        line.resize(too_long ? 0 : length);
+        if (number == 1 && line.compare(0, byte_order_mark.size(), byte_order_mark) == 0) {
+            line.erase(0, byte_order_mark.size());
+        }
+        if (too_long || !blank_line(line)) {
+            return true;
+        }
+    }
+}
+
+RecordReader::Step RecordReader::next(InputRecord &record, LineError &rejected)
+{
+    std::size_t number = 0;
+    bool too_long = false;
+    while (lines_.next(line_, number, too_long)) {
+        const bool first = std::exchange(first_, false);
+        CsvLine split =
+            too_long ? CsvLine{{}, "longer than " + std::to_string(max_line_bytes) + " bytes"} : split_csv_line(line_);
+        std::string why = std::move(split.error);
+        if (why.empty() && split.fields.size() != 2) {
+            why = "expected 2 fields (SN,SSID), found " + std::to_string(split.fields.size());
+        }
+        if (why.empty() && first && equals_ignoring_case(split.fields[0], "SN") &&
+            equals_ignoring_case(split.fields[1], "SSID")) {
+            continue;
+        }
         if (why.empty()) {
-            why = check_text("SSID", fields[1], max_ssid);
+            why = check_text("SN", split.fields[0], max_sn);
+        }
+        if (why.empty()) {
+            why = check_text("SSID", split.fields[1], max_ssid);
         }
         if (!why.empty()) {
-            file.errors.push_back({number, std::move(why)});
-            return;
+            rejected = {number, std::move(why)};
+            return Step::rejected;
         }
-        file.records.push_back({fields[0], fields[1], number});
-    });
-    return file;
+        record = {std::move(split.fields[0]), std::move(split.fields[1]), number};
+        return Step::record;
+    }
+    return Step::end;
 }
 
 CodesFile read_codes(std::istream &in)

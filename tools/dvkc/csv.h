@@ -34,19 +34,43 @@ struct InputRecord {
     std::size_t line = 0;
 };
 
-struct RecordsFile {
-    std::vector<InputRecord> records;
-    std::vector<LineError> errors;  // every rejected line, in line order
+// The longest line read; a longer one is refused as soon as it is seen,
+// without keeping it.
+inline constexpr std::size_t max_line_bytes = 4096;
+
+// Non-blank lines one at a time, numbered from 1, a byte-order mark at the
+// start skipped, a line longer than max_line_bytes skipped and reported.
+class LineReader {
+public:
+    explicit LineReader(std::istream &in) : in_(in) {}
+    // The next non-blank line (true), or false at the end. `too_long` is
+    // set instead when the line was longer than max_line_bytes.
+    bool next(std::string &line, std::size_t &number, bool &too_long);
+
+private:
+    std::istream &in_;
+    std::size_t number_ = 0;
 };
 
-// Reads `SN,SSID` lines. A record is rejected with its line number when a
-// line does not hold exactly two fields, a quote is unbalanced, SN is empty or
-// longer than DVKC_SN_MAX bytes, SSID is empty or longer than DVKC_SSID_MAX
-// bytes, a field is not valid UTF-8, or it holds a comma, a quote, a control
-// character, '<', '>' or '&' (none of which a record can carry). A UTF-8
-// byte-order mark at the start is skipped. A first line "SN,SSID" (any case)
-// is a header.
-RecordsFile read_records(std::istream &in);
+// Reads `SN,SSID` lines one record at a time. A record is rejected with its
+// line number when a line is longer than max_line_bytes, does not hold
+// exactly two fields, a quote is unbalanced, SN is empty or longer than
+// DVKC_SN_MAX bytes, SSID is empty or longer than DVKC_SSID_MAX bytes, a field
+// is not valid UTF-8, or it holds a comma, a quote, a control character, '<',
+// '>' or '&' (none of which a record can carry). A first line "SN,SSID" (any
+// case) is a header.
+class RecordReader {
+public:
+    explicit RecordReader(std::istream &in) : lines_(in) {}
+    enum class Step { record, rejected, end };
+    // The next record, or the next rejected line, or the end.
+    Step next(InputRecord &record, LineError &rejected);
+
+private:
+    LineReader lines_;
+    bool first_ = true;
+    std::string line_;
+};
 
 // One entry of the sample service's codes file.
 struct CodeEntry {

@@ -3,7 +3,9 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <optional>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -29,7 +31,56 @@ bool write_all(int fd, std::string_view bytes)
     return true;
 }
 
+// The value of the header `name` (lower case, with its colon) in `headers`.
+std::optional<std::string_view> header_value(std::string_view headers, std::string_view name)
+{
+    for (std::size_t at = headers.find('\n'); at != std::string_view::npos; at = headers.find('\n', at + 1)) {
+        const std::string_view line = headers.substr(at + 1, headers.find('\n', at + 1) - at - 1);
+        if (line.size() < name.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) {
+            same = std::tolower(static_cast<unsigned char>(line[i])) == name[i];
+        }
+        if (same) {
+            std::string_view value = line.substr(name.size());
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+                value.remove_prefix(1);
+            }
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::string incomplete_answer(std::string_view answer)
+{
+    if (answer.empty()) {
+        return "the connection was closed without an answer";
+    }
+    if (answer.rfind("HTTP/", 0) != 0 || answer.find('\n') == std::string_view::npos) {
+        return "the answer has no status line";
+    }
+    std::size_t body = answer.find("\r\n\r\n");
+    body = body == std::string_view::npos ? answer.find("\n\n") : body;
+    if (body == std::string_view::npos) {
+        return "the answer was cut short in its headers";
+    }
+    const std::string_view headers = answer.substr(0, body);
+    body += answer[body] == '\r' ? 4 : 2;
+    if (const auto length = header_value(headers, "content-length:")) {
+        std::size_t expected = 0;
+        const auto [end, ec] = std::from_chars(length->data(), length->data() + length->size(), expected);
+        if (ec == std::errc{} && answer.size() - body < expected) {
+            return "the answer was cut short (" + std::to_string(answer.size() - body) + " of " +
+                   std::to_string(expected) + " bytes of its body)";
+        }
+    }
+    return {};
+}
 
 std::string own_program()
 {

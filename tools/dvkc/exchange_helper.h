@@ -34,6 +34,10 @@ struct ExchangeOutcome {
 ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoint &endpoint, std::string_view envelope,
                                    const RunLimits &limits);
 
+// Why `answer` is not a whole HTTP answer, or "": no status line, headers
+// not ended, or a body shorter than its Content-length.
+std::string incomplete_answer(std::string_view answer);
+
 // The helper's side: "dvkc --exchange-helper HOST PORT PATH TRUST", the
 // envelope on standard input; prints "0\n" and the raw answer, or the
 // exchange's result and "\n". Returns the exit status.

@@ -24,7 +24,8 @@ inline constexpr const char *exit_status_help =
     "     signature or codes file)\n"
     "  4  query: no batch was answered (the failures are reported per batch)\n"
     "  5  query: some batches were answered, others failed\n"
-    "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (query: the finished\n"
-    "     batches are printed; demo and serve remove their temporary files)\n";
+    "  129  query and demo: stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM\n"
+    "       (query: the finished batches are printed; demo removes its temporary\n"
+    "       files; serve stops on these signals with status 0)\n";
 
 }  // namespace dvkc::tool

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace dvkc::tool {
 namespace {
@@ -18,13 +19,8 @@ constexpr std::size_t answer_shown = 2048;
 template <typename Fn>
 void for_each_record(const BatchOutcome &batch, const std::vector<InputRecord> &records, Fn fn)
 {
-    for (std::size_t k = 0; k < batch.range.count; ++k) {
-        const InputRecord &record = records.at(batch.range.first + k);
-        std::optional<std::int32_t> code;
-        if (batch.answered() && k < batch.codes.size()) {
-            code = batch.codes[k];
-        }
-        fn(record, code);
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        fn(records[k], batch.code(k));
     }
 }
 
@@ -54,29 +50,36 @@ json record_json(const InputRecord &record, std::size_t index, std::optional<std
             {"batch", index + 1}};
 }
 
+json error_json(const dvkc::Error &e)
+{
+    const bool service = e.call() == dvkc::Call::parse && e.code() == DVKC_PARSE_SERVICE_ERROR;
+    return {{"call", std::string(dvkc::call_name(e.call()))},
+            {"code", e.code()},
+            {"err_id", service ? json(e.err_id()) : json(nullptr)},
+            {"description", std::string(e.words())}};
+}
+
+json error_json(json call, const std::string &description)
+{
+    return {{"call", std::move(call)}, {"code", nullptr}, {"err_id", nullptr}, {"description", description}};
+}
+
 json error_json(const BatchOutcome &batch)
 {
-    if (batch.error) {
-        const dvkc::Error &e = *batch.error;
-        return {{"call", std::string(dvkc::call_name(e.call()))},
-                {"code", e.code()},
-                {"err_id", e.call() == dvkc::Call::parse && e.code() == DVKC_PARSE_SERVICE_ERROR ? json(e.err_id())
-                                                                                                 : json(nullptr)},
-                {"description", std::string(e.words())}};
-    }
-    if (!batch.sign_error.empty()) {
-        return {{"call", "signature"}, {"code", nullptr}, {"err_id", nullptr}, {"description", batch.sign_error}};
-    }
-    if (!batch.exchange_error.empty()) {
-        return {{"call", std::string(dvkc::call_name(dvkc::Call::exchange))},
-                {"code", nullptr},
-                {"err_id", nullptr},
-                {"description", batch.exchange_error}};
-    }
-    if (!batch.not_sent.empty()) {
-        return {{"call", nullptr}, {"code", nullptr}, {"err_id", nullptr}, {"description", batch.not_sent}};
-    }
-    return nullptr;
+    const json exchange = std::string(dvkc::call_name(dvkc::Call::exchange));
+    return std::visit(
+        Overloaded{
+            [](const Answered &) { return json(nullptr); },
+            [](const NotSent &r) { return r.error ? error_json(*r.error) : error_json(nullptr, r.why); },
+            [](const ServiceError &r) { return error_json(r.error); },
+            [](const RefusedAnswer &r) { return error_json(r.error); },
+            [&](const BrokenExchange &r) { return r.error ? error_json(*r.error) : error_json(exchange, r.why); },
+            [&](const TimedOut &r) {
+                return error_json(exchange, "timed out after " + std::to_string(r.after.count()) + " s");
+            },
+            [](const SignatureFailure &r) { return error_json("signature", r.why); },
+        },
+        batch.result);
 }
 
 json batch_json(std::size_t index, const BatchOutcome &batch)
@@ -90,12 +93,9 @@ json batch_json(std::size_t index, const BatchOutcome &batch)
 
 class TableWriter : public RecordWriter {
 public:
-    explicit TableWriter(const std::vector<InputRecord> &records)
+    TableWriter(std::size_t sn_width, std::size_t ssid_width)
+        : sn_width_(std::max<std::size_t>(sn_width, 2)), ssid_width_(std::max<std::size_t>(ssid_width, 4))
     {
-        for (const InputRecord &record : records) {
-            sn_width_ = std::max(sn_width_, record.sn.size());
-            ssid_width_ = std::max(ssid_width_, record.ssid.size());
-        }
     }
     void begin(std::ostream &out) override
     {
@@ -115,19 +115,28 @@ public:
     void end(std::ostream &, int) override {}
 
 private:
-    std::size_t sn_width_ = 2;
-    std::size_t ssid_width_ = 4;
+    std::size_t sn_width_;
+    std::size_t ssid_width_;
 };
 
 class CsvWriter : public RecordWriter {
+    // The reader admits no comma, quote or control character, and drops
+    // spaces around an unquoted field: only those need quotes to read back.
+    static std::string field(const std::string &text)
+    {
+        const bool padded = !text.empty() && (is_space(text.front()) || is_space(text.back()));
+        return padded ? '"' + text + '"' : text;
+    }
+    static bool is_space(char c) { return c == ' ' || c == '\t'; }
+
 public:
     void begin(std::ostream &out) override { out << "SN,SSID,Code\n"; }
     void batch(std::ostream &out, std::size_t, const BatchOutcome &outcome,
                const std::vector<InputRecord> &records) override
     {
         for_each_record(outcome, records, [&](const InputRecord &record, std::optional<std::int32_t> code) {
-            // The reader admits no comma, quote or control character, so no field needs quotes.
-            out << record.sn << ',' << record.ssid << ',' << (code ? std::to_string(*code) : std::string()) << "\n";
+            out << field(record.sn) << ',' << field(record.ssid) << ','
+                << (code ? std::to_string(*code) : std::string()) << "\n";
         });
     }
     void end(std::ostream &, int) override {}
@@ -183,7 +192,7 @@ public:
 
 }  // namespace
 
-std::unique_ptr<RecordWriter> make_writer(OutputFormat format, const std::vector<InputRecord> &records)
+std::unique_ptr<RecordWriter> make_writer(OutputFormat format, std::size_t sn_width, std::size_t ssid_width)
 {
     switch (format) {
     case OutputFormat::json:
@@ -195,32 +204,7 @@ std::unique_ptr<RecordWriter> make_writer(OutputFormat format, const std::vector
     case OutputFormat::table:
         break;
     }
-    return std::make_unique<TableWriter>(records);
-}
-
-void write_report(std::ostream &out, OutputFormat format, const QueryReport &report)
-{
-    const std::unique_ptr<RecordWriter> writer = make_writer(format, report.records);
-    writer->begin(out);
-    for (std::size_t b = 0; b < report.batches.size(); ++b) {
-        writer->batch(out, b, report.batches[b], report.records);
-    }
-    writer->end(out, report_status(report));
-}
-
-void write_table(std::ostream &out, const QueryReport &report)
-{
-    write_report(out, OutputFormat::table, report);
-}
-
-void write_json(std::ostream &out, const QueryReport &report)
-{
-    write_report(out, OutputFormat::json, report);
-}
-
-void write_csv(std::ostream &out, const QueryReport &report)
-{
-    write_report(out, OutputFormat::csv, report);
+    return std::make_unique<TableWriter>(sn_width, ssid_width);
 }
 
 std::string failure_text(std::size_t index, std::size_t total, const BatchOutcome &batch, bool verbose)
@@ -231,8 +215,9 @@ std::string failure_text(std::size_t index, std::size_t total, const BatchOutcom
     if (batch.attempts > 1) {
         text += " (after " + std::to_string(batch.attempts) + " attempts)";
     }
-    if (verbose && !batch.answer.empty()) {
-        const std::string_view answer = batch.answer;
+    const std::string *raw = batch.answer();
+    if (verbose && raw != nullptr) {
+        const std::string_view answer = *raw;
         const std::size_t line_end = answer.find_first_of("\r\n");
         text += "\ndvkc:   status line: " + printable(answer.substr(0, line_end));
         if (const std::size_t nul = answer.find('\0'); nul != std::string_view::npos) {
@@ -244,16 +229,6 @@ std::string failure_text(std::size_t index, std::size_t total, const BatchOutcom
                 printable(answer.substr(0, answer_shown));
     }
     return text;
-}
-
-void write_failures(std::ostream &err, const QueryReport &report, bool verbose)
-{
-    for (std::size_t b = 0; b < report.batches.size(); ++b) {
-        const BatchOutcome &batch = report.batches[b];
-        if (!batch.answered() && batch.not_sent.empty()) {
-            err << failure_text(b, report.batches.size(), batch, verbose) << "\n";
-        }
-    }
 }
 
 }  // namespace dvkc::tool

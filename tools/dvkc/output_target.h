@@ -1,9 +1,9 @@
-// Where the query's output goes: the given stream, or a temporary file beside
-// the named one that replaces it at the end (a device or a pipe is written
-// to directly).
+// Where the query's output goes: standard output; a device, a FIFO or one of
+// our own descriptors (/dev/stdout), written directly; or a regular file
+// (through any symbolic links), replaced at the end by a temporary file
+// beside it that takes the old file's mode.
 #pragma once
 
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -22,18 +22,27 @@ public:
     const std::string &error() const noexcept { return error_; }
     const std::string &name() const noexcept { return name_; }
     const std::string &temp() const noexcept { return temp_; }
+    // True when a file is replaced at commit() (false: written as it goes).
+    bool replaces() const noexcept { return !temp_.empty(); }
+    // True when the output goes to a terminal.
+    bool terminal() const noexcept { return terminal_; }
 
-    // Writes and flushes `text`; false (and error() says why) on failure.
+    // Writes `text`; false (and error() says why) on failure.
     bool write(std::string_view text);
 
     // Puts the file in place; false on failure.
     bool commit();
 
 private:
+    void open_direct(const std::string &path);
+    void open_replacement(const std::string &path);
+
     std::string name_;
+    std::string final_;  // the regular file replaced at commit()
     std::string temp_;
-    std::ofstream file_;
-    std::ostream *out_ = nullptr;
+    int fd_ = -1;
+    std::ostream *stream_ = nullptr;
+    bool terminal_ = false;
     std::string error_;
 };
 

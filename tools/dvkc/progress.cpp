@@ -5,11 +5,12 @@ namespace dvkc::tool {
 ProgressBar::ProgressBar(std::ostream &err, std::size_t total, bool enabled)
     : err_(err), total_(total), enabled_(enabled)
 {
-    draw(0, 0);
+    redraw();
 }
 
 ProgressBar::~ProgressBar()
 {
+    const std::lock_guard lock(mutex_);
     clear();
 }
 
@@ -20,31 +21,42 @@ void ProgressBar::clear()
     }
 }
 
-void ProgressBar::draw(std::size_t done, std::size_t failed)
+void ProgressBar::redraw()
 {
-    done_ = done;
-    failed_ = failed;
     if (!enabled_) {
         return;
     }
-    const std::size_t filled = total_ ? done * width / total_ : width;
-    err_ << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << done << '/' << total_
+    const std::size_t filled = total_ != 0 ? done_ * width / total_ : width;
+    err_ << "\r[" << std::string(filled, '#') << std::string(width - filled, '.') << "] " << done_ << '/' << total_
          << " batches";
-    if (failed > 0) {
-        err_ << ", " << failed << " failed";
+    if (failed_ > 0) {
+        err_ << ", " << failed_ << " failed";
     }
     err_ << std::flush;
 }
 
+void ProgressBar::draw(std::size_t done, std::size_t failed)
+{
+    const std::lock_guard lock(mutex_);
+    done_ = done;
+    failed_ = failed;
+    redraw();
+}
+
 void ProgressBar::message(const std::string &line)
 {
+    const std::lock_guard lock(mutex_);
     clear();
-    err_ << line << "\n";
-    if (enabled_) {
-        draw(done_, failed_);
-    } else {
-        err_ << std::flush;
-    }
+    err_ << line << "\n" << std::flush;
+    redraw();
+}
+
+void ProgressBar::above(const std::function<void()> &write)
+{
+    const std::lock_guard lock(mutex_);
+    clear();
+    write();
+    redraw();
 }
 
 }  // namespace dvkc::tool

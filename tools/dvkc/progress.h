@@ -1,8 +1,10 @@
 // A one-line progress bar redrawn on the error stream as batches finish,
-// and the messages printed above it.
+// and the messages printed above it. Safe to use from several threads.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -20,11 +22,16 @@ public:
     void draw(std::size_t done, std::size_t failed);
     // A line of its own (no line end needed), the bar drawn again below it.
     void message(const std::string &line);
+    // Runs `write` (output to the same terminal) with the bar's line cleared,
+    // then draws the bar again.
+    void above(const std::function<void()> &write);
 
 private:
     void clear();
+    void redraw();
 
     static constexpr std::size_t width = 40;
+    std::mutex mutex_;
     std::ostream &err_;
     std::size_t total_;
     bool enabled_;

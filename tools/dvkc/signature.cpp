@@ -4,6 +4,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "sign_guard.h"
 #include "subprocess.h"
 
 namespace dvkc::tool {
@@ -47,9 +48,9 @@ SignatureSource SignatureSource::from_file(const std::string &path)
     return {Kind::file, std::move(signature)};
 }
 
-SignatureSource SignatureSource::from_command(std::string command, std::chrono::seconds timeout)
+SignatureSource SignatureSource::from_command(std::string command, std::chrono::seconds timeout, std::string guard)
 {
-    return {Kind::command, std::move(command), timeout};
+    return {Kind::command, std::move(command), timeout, std::move(guard)};
 }
 
 std::string SignatureSource::sign(std::string_view document, int cancel_fd) const
@@ -59,7 +60,9 @@ std::string SignatureSource::sign(std::string_view document, int cancel_fd) cons
     }
     ProcessResult result;
     try {
-        result = run_shell(value_, document, false, RunLimits{timeout_, cancel_fd});
+        const RunLimits limits{timeout_, cancel_fd};
+        result = guard_.empty() ? run_shell(value_, document, false, limits)
+                                : run_process({guard_, std::string(sign_guard_flag), value_}, document, false, limits);
     } catch (const std::system_error &e) {
         throw SignatureError(std::string("the sign command cannot be started: ") + e.what());
     }

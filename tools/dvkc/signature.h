@@ -26,10 +26,10 @@ public:
     // Reads the file now (one trailing line end removed); throws SignatureError,
     // also when nothing is left.
     static SignatureSource from_file(const std::string &path);
-    // Each run is stopped after `timeout` (0: never).
-    static SignatureSource from_command(std::string command, std::chrono::seconds timeout = {});
-
-    Kind kind() const noexcept { return kind_; }
+    // Each run is stopped after `timeout` (0: never). With `guard` (the
+    // tool's own program) the command runs under a sign guard, which takes
+    // it down when the tool dies.
+    static SignatureSource from_command(std::string command, std::chrono::seconds timeout = {}, std::string guard = {});
 
     // The signature for `document`. A command is run through /bin/sh with the
     // document on its standard input; its standard output, one trailing line
@@ -39,14 +39,15 @@ public:
     std::string sign(std::string_view document, int cancel_fd = -1) const;
 
 private:
-    SignatureSource(Kind kind, std::string value, std::chrono::seconds timeout = {})
-        : kind_(kind), value_(std::move(value)), timeout_(timeout)
+    SignatureSource(Kind kind, std::string value, std::chrono::seconds timeout = {}, std::string guard = {})
+        : kind_(kind), value_(std::move(value)), timeout_(timeout), guard_(std::move(guard))
     {
     }
 
     Kind kind_;
     std::string value_;  // the text itself, or the command
     std::chrono::seconds timeout_{};
+    std::string guard_;
 };
 
 }  // namespace dvkc::tool

@@ -40,6 +40,7 @@ StopSignals::~StopSignals()
 
 void StopSignals::on_second_signal(std::function<void()> cleanup)
 {
+    const std::lock_guard lock(cleanup_mutex_);
     cleanup_ = std::move(cleanup);
 }
 
@@ -59,6 +60,7 @@ void StopSignals::watch()
             continue;
         }
         if (got == SIGINT || got == SIGTERM) {
+            const std::lock_guard lock(cleanup_mutex_);
             if (cleanup_) {
                 cleanup_();
             }
@@ -90,13 +92,11 @@ const char *StopSignals::name(int signal) noexcept
     }
 }
 
-void remove_on_second_signal(StopSignals &signals, const std::optional<sample::TempDir> &scratch)
+void remove_on_second_signal(StopSignals &signals, const std::filesystem::path &dir)
 {
-    signals.on_second_signal([&scratch] {
-        if (scratch) {
-            std::error_code ignored;
-            std::filesystem::remove_all(scratch->path(), ignored);
-        }
+    signals.on_second_signal([dir] {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     });
 }
 

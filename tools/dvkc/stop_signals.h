@@ -5,12 +5,11 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
+#include <mutex>
+#include <filesystem>
 #include <thread>
 
 #include <signal.h>
-
-#include "temp_dir.h"
 
 namespace dvkc::tool {
 
@@ -49,12 +48,13 @@ private:
     int wake_write_ = -1;
     std::atomic<int> signal_{0};
     std::atomic<bool> quit_{false};
+    std::mutex cleanup_mutex_;  // the watching thread reads cleanup_
     std::function<void()> cleanup_;
     std::jthread thread_;
 };
 
-// On a second signal the process ends at once: the directory `scratch`
-// holds by then, if any, is removed first (private keys included).
-void remove_on_second_signal(StopSignals &signals, const std::optional<sample::TempDir> &scratch);
+// On a second signal the process ends at once: the directory `dir` is
+// removed first (private keys included).
+void remove_on_second_signal(StopSignals &signals, const std::filesystem::path &dir);
 
 }  // namespace dvkc::tool

@@ -1,5 +1,7 @@
 #include "subprocess.h"
 
+#include "spawn_guards.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <cerrno>
 #include <ctime>
 #include <system_error>
@@ -66,76 +70,6 @@ Pipe make_pipe()
     }
     return {Fd(fds[0]), Fd(fds[1])};
 }
-
-// Blocks SIGPIPE in this thread for its lifetime; a SIGPIPE raised by our
-// own write on a closed pipe is consumed before the mask is restored.
-class SigpipeBlock {
-public:
-    SigpipeBlock()
-    {
-        sigset_t pipe_only;
-        sigemptyset(&pipe_only);
-        sigaddset(&pipe_only, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe_only, &old_);
-    }
-    SigpipeBlock(const SigpipeBlock &) = delete;
-    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
-    ~SigpipeBlock()
-    {
-        if (!was_pending_) {
-            sigset_t pipe_only;
-            sigemptyset(&pipe_only);
-            sigaddset(&pipe_only, SIGPIPE);
-            const timespec zero{0, 0};
-            while (sigtimedwait(&pipe_only, nullptr, &zero) == SIGPIPE) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-
-private:
-    sigset_t old_{};
-    bool was_pending_ = false;
-};
-
-class SpawnActions {
-public:
-    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-    SpawnActions(const SpawnActions &) = delete;
-    SpawnActions &operator=(const SpawnActions &) = delete;
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-    posix_spawn_file_actions_t *get() noexcept { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-};
-
-class SpawnAttributes {
-public:
-    SpawnAttributes()
-    {
-        posix_spawnattr_init(&attr_);
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigmask(&attr_, &none);
-        posix_spawnattr_setsigdefault(&attr_, &defaults);
-        posix_spawnattr_setpgroup(&attr_, 0);  // a group of its own, killed as one
-        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    }
-    SpawnAttributes(const SpawnAttributes &) = delete;
-    SpawnAttributes &operator=(const SpawnAttributes &) = delete;
-    ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
-    posix_spawnattr_t *get() noexcept { return &attr_; }
-
-private:
-    posix_spawnattr_t attr_{};
-};
 
 void set_nonblocking(int fd)
 {
@@ -219,6 +153,113 @@ void reap(pid_t pid, const Stopper &stopper, ProcessResult &result)
     }
 }
 
+// Our ends of the child's standard input, output and (when captured) error.
+struct ChildPipes {
+    Fd in;
+    Fd out;
+    Fd err;
+};
+
+// Starts argv in a process group of its own with pipes on its standard
+// streams; returns its pid and leaves our ends in `ours`.
+pid_t spawn_child(const std::vector<std::string> &argv, bool capture_err, ChildPipes &ours)
+{
+    Pipe in = make_pipe();
+    Pipe out = make_pipe();
+    Pipe err;
+    if (capture_err) {
+        err = make_pipe();
+    }
+    SpawnActions actions;
+    posix_spawn_file_actions_adddup2(actions.get(), in.read.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(actions.get(), out.write.get(), STDOUT_FILENO);
+    if (capture_err) {
+        posix_spawn_file_actions_adddup2(actions.get(), err.write.get(), STDERR_FILENO);
+    }
+    SpawnAttributes attributes;
+    std::vector<char *> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string &arg : argv) {
+        // posix_spawnp's argv is char *const[] for C's sake; it never writes the strings.
+        args.push_back(const_cast<char *>(arg.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
+    if (spawned != 0) {
+        throw_errno("cannot start process", spawned);
+    }
+    ours = {std::move(in.write), std::move(out.read), std::move(err.read)};
+    return pid;
+}
+
+// Writes what the child's input can take now; closes it when all is written
+// or the child stopped reading.
+void feed(Fd &in, std::string_view input, std::size_t &written)
+{
+    const ssize_t n = ::write(in.get(), input.data() + written, input.size() - written);
+    if (n > 0) {
+        written += static_cast<std::size_t>(n);
+    }
+    if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
+        in.reset();
+    }
+}
+
+// Reads what `source` holds now into `into`; closes it at its end.
+void collect(Fd &source, std::string &into)
+{
+    char block[65536];
+    const ssize_t n = ::read(source.get(), block, sizeof block);
+    if (n > 0) {
+        into.append(block, static_cast<std::size_t>(n));
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        source.reset();
+    }
+}
+
+// Feeds `input` and collects the output until both outputs close, or the
+// stopper says stop (result.timed_out or result.cancelled set). Throws on a
+// failed poll.
+void pump(ChildPipes &pipes, std::string_view input, const Stopper &stopper, ProcessResult &result)
+{
+    const SigpipeBlock no_sigpipe;
+    set_nonblocking(pipes.in.get());
+    std::size_t written = 0;
+    if (input.empty()) {
+        pipes.in.reset();
+    }
+    while (pipes.out.get() >= 0 || pipes.err.get() >= 0) {
+        std::array<pollfd, 4> fds{};
+        nfds_t count = 0;
+        for (const auto &[fd, events] : {std::pair{pipes.in.get(), POLLOUT}, std::pair{pipes.out.get(), POLLIN},
+                                         std::pair{pipes.err.get(), POLLIN}, std::pair{stopper.cancel_fd(), POLLIN}}) {
+            fds[count] = {fd, static_cast<short>(events), 0};
+            count += fd >= 0 ? 1 : 0;
+        }
+        if (::poll(fds.data(), count, stopper.wait_ms()) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw_errno("poll");
+        }
+        if ((result.cancelled = stopper.cancelled()) || (result.timed_out = stopper.past_deadline())) {
+            return;
+        }
+        for (nfds_t k = 0; k < count; ++k) {
+            if (fds[k].revents == 0 || fds[k].fd == stopper.cancel_fd()) {
+                continue;
+            }
+            if (fds[k].fd == pipes.in.get()) {
+                feed(pipes.in, input, written);
+            } else {
+                const bool is_out = fds[k].fd == pipes.out.get();
+                collect(is_out ? pipes.out : pipes.err, is_out ? result.out : result.err);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string> &argv, std::string_view input, bool capture_err,
@@ -227,114 +268,21 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
     if (argv.empty()) {
         throw std::system_error(std::make_error_code(std::errc::invalid_argument), "run_process");
     }
-    Pipe in = make_pipe();
-    Pipe out = make_pipe();
-    Pipe err;
-    if (capture_err) {
-        err = make_pipe();
-    }
-
-    SpawnActions actions;
-    posix_spawn_file_actions_adddup2(actions.get(), in.read.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(actions.get(), out.write.get(), STDOUT_FILENO);
-    if (capture_err) {
-        posix_spawn_file_actions_adddup2(actions.get(), err.write.get(), STDERR_FILENO);
-    }
-    SpawnAttributes attributes;
-
-    std::vector<char *> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string &arg : argv) {
-        // posix_spawnp's argv is char *const[] for C's sake; it never writes the strings.
-        args.push_back(const_cast<char *>(arg.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-    }
-    args.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
-    if (spawned != 0) {
-        throw_errno("cannot start process", spawned);
-    }
-    in.read.reset();
-    out.write.reset();
-    err.write.reset();
-
+    ChildPipes pipes;
+    const pid_t pid = spawn_child(argv, capture_err, pipes);
     ProcessResult result;
     const Stopper stopper(limits);
-    {
-        SigpipeBlock no_sigpipe;
-        set_nonblocking(in.write.get());
-        std::size_t written = 0;
-        if (input.empty()) {
-            in.write.reset();
-        }
-        char block[65536];
-        while (out.read.get() >= 0 || err.read.get() >= 0) {
-            pollfd fds[4];
-            nfds_t count = 0;
-            const auto watch = [&](const Fd &fd, short events) {
-                if (fd.get() >= 0) {
-                    fds[count++] = {fd.get(), events, 0};
-                }
-            };
-            watch(in.write, POLLOUT);
-            watch(out.read, POLLIN);
-            watch(err.read, POLLIN);
-            if (stopper.cancel_fd() >= 0) {
-                fds[count++] = {stopper.cancel_fd(), POLLIN, 0};
-            }
-            const int ready = ::poll(fds, count, stopper.wait_ms());
-            if (ready < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                const int error = errno;
-                ::kill(-pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);
-                throw_errno("poll", error);
-            }
-            if (stopper.cancelled()) {
-                result.cancelled = true;
-                break;
-            }
-            if (stopper.past_deadline()) {
-                result.timed_out = true;
-                break;
-            }
-            for (nfds_t k = 0; k < count; ++k) {
-                if (fds[k].fd == stopper.cancel_fd()) {
-                    continue;
-                }
-                if (fds[k].revents == 0) {
-                    continue;
-                }
-                if (fds[k].fd == in.write.get()) {
-                    const ssize_t n = ::write(in.write.get(), input.data() + written, input.size() - written);
-                    if (n > 0) {
-                        written += static_cast<std::size_t>(n);
-                    }
-                    if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
-                        in.write.reset();  // done, or the child stopped reading
-                    }
-                    continue;
-                }
-                const bool is_out = fds[k].fd == out.read.get();
-                Fd &source = is_out ? out.read : err.read;
-                const ssize_t n = ::read(source.get(), block, sizeof block);
-                if (n > 0) {
-                    (is_out ? result.out : result.err).append(block, static_cast<std::size_t>(n));
-                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-                    source.reset();
-                }
-            }
-        }
-        in.write.reset();
+    try {
+        pump(pipes, input, stopper, result);
+    } catch (const std::system_error &) {
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        throw;
     }
+    pipes = {};
     if (result.timed_out || result.cancelled) {
         ::kill(-pid, SIGKILL);
     }
-    out.read.reset();
-    err.read.reset();
     reap(pid, stopper, result);
     return result;
 }

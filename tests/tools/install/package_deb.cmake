@@ -23,7 +23,7 @@ endif()
 foreach(path ./usr/bin/dvkc ./usr/include/dvkc.h ./usr/include/dvkc.hpp "/libdvkc.so.1.0.0"
              "/libdvkc.so.1 -> libdvkc.so.1.0.0" "/libdvkc.so -> libdvkc.so.1" /pkgconfig/dvkc.pc
              /cmake/dvkc/dvkcConfig.cmake /cmake/dvkc/dvkcTargets.cmake
-             ./usr/share/man/man1/dvkc.1 ./usr/share/bash-completion/completions/dvkc)
+             ./usr/share/man/man1/dvkc.1.gz ./usr/share/bash-completion/completions/dvkc)
   expect("${contents}" "${path}" "package contents")
 endforeach()
 execute_process(COMMAND dpkg-deb --field ${debs} Package Version Architecture Depends

@@ -22,12 +22,14 @@ _dvkc()
     fi
 
     case $prev in
+    # One name a line, so that names with spaces stay whole.
     --trust | --identity | --signature-file | --cert | --key | --chain | --codes)
-        COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur"); compopt -o filenames 2>/dev/null; return ;;
     --records | --output-file | -o)
-        COMPREPLY=($(compgen -f -- "$cur") $(compgen -W "-" -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur"; compgen -W "-" -- "$cur")
+        compopt -o filenames 2>/dev/null; return ;;
     --pki-dir)
-        COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur"); compopt -o filenames 2>/dev/null; return ;;
     --output)
         COMPREPLY=($(compgen -W "table csv json jsonl" -- "$cur")); return ;;
     --sign-command)

@@ -1,5 +1,6 @@
 # Builds dvkc.1 from the tool's own help with help2man:
 #   cmake -DDVKC=<tool> -DHELP2MAN=<help2man> -DOUT=<dvkc.1> -DWORK=<dir> -P dvkc_man.cmake
+# and dvkc.1.gz beside it.
 # The subcommands' help becomes the COMMANDS section, kept as printed.
 set(include_file "${WORK}/dvkc.h2m")
 set(text "[COMMANDS]\n")
@@ -8,6 +9,12 @@ foreach(command query serve demo codes)
     OUTPUT_VARIABLE help RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "dvkc ${command} --help failed")
+  endif()
+  # The exit statuses are listed once, after the top-level help.
+  string(FIND "${help}" "Exit status:" exit_at)
+  if(exit_at GREATER 0)
+    string(SUBSTRING "${help}" 0 ${exit_at} help)
+    string(REGEX REPLACE "\n+$" "\n" help "${help}")
   endif()
   # roff: a backslash is \e, a line may not start with a dot or a quote.
   string(REPLACE "\\" "\\e" help "${help}")
@@ -25,4 +32,9 @@ execute_process(
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "help2man failed")
+endif()
+# Installed compressed, as Debian wants it (-n: no name or time stamp inside).
+execute_process(COMMAND gzip -9 -n -c "${OUT}" OUTPUT_FILE "${OUT}.gz" RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "gzip failed")
 endif()
