@@ -1,4 +1,5 @@
 // dvkc: try a query, run the sample service or the demo, look up a result.
+#include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "cli_words.h"
 #include "codes.h"
 #include "demo.h"
@@ -28,7 +30,7 @@ namespace {
 using namespace dvkc::tool;
 
 // Made before main: a failed allocation here ends the tool at start, as it should.
-const std::vector<std::string> subcommands = {"query", "serve", "demo", "codes"};  // NOLINT(cert-err58-cpp)
+const std::vector<std::string> subcommands = {"query", "serve", "demo", "codes", "check"};  // NOLINT(cert-err58-cpp)
 
 const std::string query_footer =  // NOLINT(cert-err58-cpp): as above
     "Records: CSV lines SN,SSID (optional header SN,SSID; quoted fields allowed;\n"
@@ -102,7 +104,7 @@ bool unknown_subcommand(int argc, char **argv)
     if (const std::string suggestion = closest_word(word, subcommands); !suggestion.empty()) {
         std::cerr << "; did you mean '" << suggestion << "'?";
     }
-    std::cerr << "\ndvkc: the commands are query, serve, demo and codes; see dvkc --help\n";
+    std::cerr << "\ndvkc: the commands are query, serve, demo, codes and check; see dvkc --help\n";
     return true;
 }
 
@@ -215,6 +217,18 @@ int run_tool(int argc, char **argv)
     CLI::Option *error_opt =
         serve_cmd->add_option("--error", error_number, "Answer every query with this service error number (ErrID)")
             ->type_name("N");
+    serve_cmd
+        ->add_option_function<std::string>(
+            "--tls-max",
+            [&serve](const std::string &v) {
+                serve.max_tls_version = v == "1.0"   ? TLS1_VERSION
+                                        : v == "1.1" ? TLS1_1_VERSION
+                                        : v == "1.2" ? TLS1_2_VERSION
+                                                     : TLS1_3_VERSION;
+            },
+            "Highest TLS version offered: 1.0, 1.1, 1.2 or 1.3 (below 1.2 at security level 0)")
+        ->type_name("VERSION")
+        ->check(CLI::IsMember({"1.0", "1.1", "1.2", "1.3"}));
     serve_cmd->footer(std::string("Without --cert a sample PKI is made: in a temporary directory removed on\n"
                                   "exit, or in --pki-dir, where it is kept (certificates valid for a year,\n"
                                   "the key mode 0600) and reused by later runs; files already there are\n"
@@ -238,6 +252,10 @@ int run_tool(int argc, char **argv)
         ->type_name("CODE");
     codes_cmd->add_flag("--markdown", markdown, "Print a Markdown table");
     codes_cmd->footer(exit_status_help);
+
+    // ---- check
+    CheckOptions check;
+    CLI::App *check_cmd = setup_check(app, check);
 
     try {
         app.parse(argc, argv);
@@ -277,6 +295,9 @@ int run_tool(int argc, char **argv)
         }
         if (demo_cmd->parsed()) {
             return run_demo(std::cout, std::cerr, own_program());
+        }
+        if (check_cmd->parsed()) {
+            return run_check(check);
         }
         if (codes_cmd->parsed()) {
             const std::vector<std::int32_t> unknown = unknown_codes(wanted);

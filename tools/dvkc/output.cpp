@@ -231,6 +231,10 @@ std::string failure_text(std::size_t index, std::size_t total, const BatchOutcom
     if (batch.attempts > 1) {
         text += " (after " + std::to_string(batch.attempts) + " attempts)";
     }
+    if (verbose && batch.error && batch.error->call() == Call::exchange &&
+        (batch.error->code() == DVKC_EXCHANGE_HANDSHAKE || batch.error->code() == DVKC_EXCHANGE_CHAIN_KEY)) {
+        text += "\ndvkc:   `dvkc check` with the same --host, --port and --trust tells why the server is not trusted";
+    }
     if (verbose && !batch.answer.empty()) {
         const std::string_view answer = batch.answer;
         const std::size_t line_end = answer.find_first_of("\r\n");

@@ -87,6 +87,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
         }
     }
     service.error = options.error;
+    service.max_tls_version = options.max_tls_version;
     service.log = [&out](std::string_view line) { out << line << std::endl; };
 
     StopSignals signals;
