@@ -140,6 +140,15 @@ TEST(Failures, OneLinePerFailedBatchAndTheAnswerWhenVerbose)
     std::ostringstream with_nul;
     write_failures(with_nul, report, true);
     EXPECT_NE(with_nul.str().find("the answer holds a NUL byte at offset 32"), std::string::npos) << with_nul.str();
+
+    // An untrusted server: -v points to `dvkc check` for -12 and -17 only.
+    for (const std::int32_t code : {-12, -17, -9}) {
+        report.batches[1].error = dvkc::Error(dvkc::Call::exchange, code);
+        report.batches[1].answer.clear();
+        std::ostringstream untrusted;
+        write_failures(untrusted, report, true);
+        EXPECT_EQ(untrusted.str().find("`dvkc check`") != std::string::npos, code != -9) << untrusted.str();
+    }
 }
 
 }  // namespace
