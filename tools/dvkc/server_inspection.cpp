@@ -9,8 +9,8 @@
 #include <openssl/err.h>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 #include "check_openssl.h"
 #include "host_address.h"
@@ -95,7 +95,7 @@ int record_and_continue(int ok, X509_STORE_CTX *store)
 bool connect_to(const Socket &socket, std::uint32_t address, std::uint16_t port, std::string &failure)
 {
     if (socket.get() < 0) {
-        failure = std::string("no TCP socket: ") + std::strerror(errno);
+        failure = std::string("no TCP socket: ") + std::generic_category().message(errno);
         return false;
     }
     sockaddr_in target{};
@@ -103,7 +103,7 @@ bool connect_to(const Socket &socket, std::uint32_t address, std::uint16_t port,
     target.sin_port = htons(port);
     target.sin_addr.s_addr = address;
     if (::connect(socket.get(), reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
-        failure = std::strerror(errno);
+        failure = std::generic_category().message(errno);
         return false;
     }
     return true;
