@@ -193,6 +193,11 @@ std::string trust_file(Trust trust)
                                         : p.trust_not_loading;
 }
 
+void PrintTo(const Row &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
 class CheckAgreesWithTheExchange : public testing::TestWithParam<Row> {};
 
 TEST_P(CheckAgreesWithTheExchange, Verdict)

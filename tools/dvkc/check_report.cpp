@@ -105,6 +105,9 @@ void write_check_text(std::ostream &out, const CheckReport &report)
     }
     const Verdict &verdict = report.verdict;
     out << "\nVerdict: iSSL_SendThenRecv would return " << verdict.result << ": " << words(verdict.result) << "\n";
+    if (verdict.result == 0) {
+        out << "The server is trusted: the exchange would send the request and read the answer.\n";
+    }
     for (const std::string &fix : verdict.fixes) {
         out << "Fix: " << fix << "\n";
     }

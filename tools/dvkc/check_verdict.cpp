@@ -39,7 +39,7 @@ std::string verify_fix(const VerifyError &error, const std::vector<CertificateFa
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         return "the trust file holds no issuer of " + which + ": add the certificate whose subject is \"" + at.issuer +
-               "\" (and the root above it) to the trust file";
+               "\" to the trust file, with those above it up to a self-signed root where it lacks them";
     default:
         return which + " does not verify against the trust file: " + error.words;
     }
