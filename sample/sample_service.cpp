@@ -1,5 +1,7 @@
 #include "sample_service.h"
 
+#include <openssl/ssl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -54,6 +56,10 @@ SampleService::SampleService(SampleServiceOptions options) : state_(std::make_un
     service.max_request_bytes = 4U << 20U;
     service.no_delay = true;
     service.idle_timeout_ms = state->options.idle_timeout_ms;
+    service.max_tls_version = state->options.max_tls_version;
+    if (service.max_tls_version != 0 && service.max_tls_version < TLS1_2_VERSION) {
+        service.security_level = 0;  // where OpenSSL still speaks TLS 1.0 and 1.1
+    }
     service.on_error = [state](std::string_view what) { state->log("-", "connection ended: " + std::string(what)); };
     state->service = std::make_unique<TlsService>(std::move(service), [state](const ServiceRequest &request) {
         SampleAnswer answer = answer_request(request.raw, state->options.codes, state->options.error);

@@ -23,6 +23,7 @@ struct SampleServiceOptions {
     CodeTable codes;                    // SN -> Code; others by default_code()
     std::optional<std::int32_t> error;  // answer every query with this ErrID
     int idle_timeout_ms = 30'000;       // a connection silent this long is closed
+    int max_tls_version = 0;            // e.g. TLS1_1_VERSION (then at security level 0); 0: OpenSSL's default
     // One line per request (and per connection that failed before one);
     // called from the service's threads, one call at a time.
     std::function<void(std::string_view line)> log;

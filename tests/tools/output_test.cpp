@@ -187,6 +187,12 @@ TEST(Failures, OneLinePerFailedBatchAndTheAnswerWhenVerbose)
     // A broken exchange shows what came, even nothing.
     refused.result = BrokenExchange{std::nullopt, "the connection was closed without an answer", ""};
     EXPECT_NE(failure_text(1, 3, refused, true).find("answer (0 bytes"), std::string::npos);
+    // An untrusted server: -v points to `dvkc check` for -12 and -17 only.
+    for (const std::int32_t code : {-12, -17, -9}) {
+        refused.result = BrokenExchange{dvkc::Error(dvkc::Call::exchange, code), "", std::nullopt};
+        const std::string untrusted = failure_text(1, 3, refused, true);
+        EXPECT_EQ(untrusted.find("`dvkc check`") != std::string::npos, code != -9) << untrusted;
+    }
 }
 
 // Output to the bar's terminal goes on a line of its own: the bar's line is

@@ -613,6 +613,9 @@ TEST_F(ToolQuery, BadCommandLines)
         {"serve", "--listen", "127.0.0.1:99999"},
         {"codes", "2010"},
         {"query", "--hots", "127.0.0.1", "--records", good, "--signature", "a"},
+        {"check", "--host", "127.0.0.1"},  // no trust file
+        {"check", "--host", "127.0.0.1", "--trust", "t", "--output", "xml"},
+        {"serve", "--tls-max", "1.4"},
     };
     std::vector<std::string> errors;
     for (const auto &args : cases) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "cli_words.h"
 #include "command.h"
 #include "exchange_helper.h"
@@ -39,6 +40,7 @@ int run_tool(int argc, char **argv)
     setup_serve(app, tool);
     setup_demo(app, tool);
     setup_codes(app, tool);
+    setup_check(app, tool);
 
     if (unknown_subcommand(app, argc, argv, std::cerr)) {
         return exit_usage;

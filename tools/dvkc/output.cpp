@@ -215,6 +215,11 @@ std::string failure_text(std::size_t index, std::size_t total, const BatchOutcom
     if (batch.attempts > 1) {
         text += " (after " + std::to_string(batch.attempts) + " attempts)";
     }
+    if (const auto *broken = std::get_if<BrokenExchange>(&batch.result);
+        verbose && broken != nullptr && broken->error && broken->error->call() == Call::exchange &&
+        (broken->error->code() == DVKC_EXCHANGE_HANDSHAKE || broken->error->code() == DVKC_EXCHANGE_CHAIN_KEY)) {
+        text += "\ndvkc:   `dvkc check` with the same --host, --port and --trust tells why the server is not trusted";
+    }
     const std::string *raw = batch.answer();
     if (verbose && raw != nullptr) {
         const std::string_view answer = *raw;

@@ -67,13 +67,18 @@ SignatureSource make_signer(const QueryOptions &options)
 
 }  // namespace
 
-int check_command_line(QueryOptions &options, std::ostream &err)
+std::string read_port(const std::string &given, int &port)
 {
     // Read before any thread of ours starts.
     const char *env_port = std::getenv("DVKC_PORT");  // NOLINT(concurrency-mt-unsafe)
-    const bool from_env = options.port.empty() && env_port != nullptr;
-    const std::string port = !options.port.empty() ? options.port : from_env ? env_port : "443";
-    if (std::string why = port_problem(port, from_env ? "DVKC_PORT" : "--port", options.endpoint.port); !why.empty()) {
+    const bool from_env = given.empty() && env_port != nullptr;
+    const std::string text = !given.empty() ? given : from_env ? env_port : "443";
+    return port_problem(text, from_env ? "DVKC_PORT" : "--port", port);
+}
+
+int check_command_line(QueryOptions &options, std::ostream &err)
+{
+    if (std::string why = read_port(options.port, options.endpoint.port); !why.empty()) {
         return report(err, why, exit_usage);
     }
     if (!options.dry_run && options.endpoint.host.empty()) {

@@ -6,12 +6,17 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
 
 #include "query_options.h"
 #include "record_source.h"
 #include "signature.h"
 
 namespace dvkc::tool {
+
+// The port from `given` (--port), else DVKC_PORT, else 443: "" or why it
+// is no TCP port, naming where it came from.
+std::string read_port(const std::string &given, int &port);
 
 // The port (from --port, else DVKC_PORT, else 443), the host, trust file,
 // path and batch size. Returns 0 or the exit status to end with.

@@ -1,6 +1,7 @@
 #include "serve.h"
 
 #include <arpa/inet.h>
+#include <openssl/ssl.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
@@ -71,6 +72,18 @@ void setup_serve(CLI::App &app, ToolContext &tool)
     command->add_option("--codes", serve->codes_file, "CSV file of SN,Code answers")->type_name("FILE");
     command->add_option("--error", serve->error, "Answer every query with this service error number (ErrID)")
         ->type_name("N");
+    command
+        ->add_option_function<std::string>(
+            "--tls-max",
+            [serve](const std::string &v) {
+                serve->max_tls_version = v == "1.0"   ? TLS1_VERSION
+                                         : v == "1.1" ? TLS1_1_VERSION
+                                         : v == "1.2" ? TLS1_2_VERSION
+                                                      : TLS1_3_VERSION;
+            },
+            "Highest TLS version offered: 1.0, 1.1, 1.2 or 1.3 (below 1.2 at security level 0)")
+        ->type_name("VERSION")
+        ->check(CLI::IsMember({"1.0", "1.1", "1.2", "1.3"}));
     command->footer(std::string("Without --cert a sample PKI is made: in a temporary directory removed on\n"
                                 "exit, or in --pki-dir (made 0700 when new), where it is kept (certificates\n"
                                 "valid for a year, the key mode 0600) and reused by later runs; files\n"
@@ -217,6 +230,7 @@ int run_serve(const ServeOptions &options, std::ostream &out, std::ostream &err)
         return status;
     }
     service.error = options.error;
+    service.max_tls_version = options.max_tls_version;
     service.log = [&out](std::string_view line) { out << line << std::endl; };
 
     StopSignals signals;

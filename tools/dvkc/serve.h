@@ -14,6 +14,7 @@ struct ServeOptions {
     std::string pki_dir;                    // else: a throwaway PKI made here (kept)
     std::string codes_file;                 // CSV SN,Code
     std::optional<std::int32_t> error;      // answer every query with this ErrID
+    int max_tls_version = 0;                // highest TLS version offered (0: OpenSSL's default)
 };
 
 // Parses "ADDRESS:PORT"; false when it is not a dotted IPv4 address and a

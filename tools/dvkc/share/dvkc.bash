@@ -12,12 +12,12 @@ _dvkc()
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        query | serve | demo | codes) command=${words[i]}; break ;;
+        query | serve | demo | codes | check) command=${words[i]}; break ;;
         esac
     done
 
     if [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W "query serve demo codes --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "query serve demo codes check --help --version" -- "$cur"))
         return
     fi
 
@@ -31,11 +31,14 @@ _dvkc()
     --pki-dir)
         mapfile -t COMPREPLY < <(compgen -d -- "$cur"); compopt -o filenames 2>/dev/null; return ;;
     --output)
+        if [[ $command == check ]]; then
+            COMPREPLY=($(compgen -W "text json" -- "$cur")); return
+        fi
         COMPREPLY=($(compgen -W "table csv json jsonl" -- "$cur")); return ;;
     --sign-command)
         COMPREPLY=($(compgen -c -- "$cur")); return ;;
     --host | --port | --path | --signature | --seed | --batch-size | --jobs | --timeout | --sign-timeout | \
-        --retry | --listen | --error)
+        --retry | --listen | --error | --tls-max)
         return ;;
     esac
 
@@ -45,7 +48,8 @@ _dvkc()
         options="--host --port --path --trust --identity --records --signature --signature-file
             --sign-command --seed --output --output-file --dry-run --verbose --batch-size --jobs
             --timeout --sign-timeout --retry --fail-fast --quiet --no-progress --help" ;;
-    serve) options="--listen --cert --key --chain --pki-dir --codes --error --help" ;;
+    serve) options="--listen --cert --key --chain --pki-dir --codes --error --tls-max --help" ;;
+    check) options="--host --port --trust --output --help" ;;
     codes) options="--markdown --help" ;;
     demo) options="--help" ;;
     esac

@@ -4,7 +4,7 @@
 # The subcommands' help becomes the COMMANDS section, kept as printed.
 set(include_file "${WORK}/dvkc.h2m")
 set(text "[COMMANDS]\n")
-foreach(command query serve demo codes)
+foreach(command query serve demo codes check)
   execute_process(COMMAND "${DVKC}" ${command} --help
     OUTPUT_VARIABLE help RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
