@@ -54,10 +54,12 @@ done
 apt_dir="$cache/apt"
 rm -rf "$apt_dir"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/src"
-cat >"$apt_dir/sources.list" <<LIST
-deb-src http://deb.debian.org/debian-security bookworm-security main
-deb-src http://deb.debian.org/debian bookworm main
-LIST
+# The source entries come from the machine's own apt configuration: each
+# binary index it is set up for (whatever mirror or proxy that names) gives
+# the matching deb-src line.
+apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Created-By: Packages' |
+  sort -u | sed 's/^/deb-src /' >"$apt_dir/sources.list"
+[ -s "$apt_dir/sources.list" ] || { echo "apt is set up for no Debian archive" >&2; exit 1; }
 apt_options=(
   -o "Dir::Etc::SourceList=$apt_dir/sources.list"
   -o "Dir::Etc::SourceParts=/dev/null"
