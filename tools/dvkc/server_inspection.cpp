@@ -1,8 +1,6 @@
 #include "server_inspection.h"
 
 #include <netinet/in.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 
 #include "check_openssl.h"
 #include "host_address.h"
+#include "sigpipe_block.h"
 
 namespace dvkc::tool {
 namespace {
@@ -33,37 +32,6 @@ public:
 
 private:
     int fd_;
-};
-
-// A write on a connection the server has closed must not end the tool:
-// SIGPIPE is blocked in this thread meanwhile, and one it raised consumed.
-class SigpipeBlock {
-public:
-    SigpipeBlock()
-    {
-        sigemptyset(&pipe_only_);
-        sigaddset(&pipe_only_, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe_only_, &old_);
-    }
-    SigpipeBlock(const SigpipeBlock &) = delete;
-    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
-    ~SigpipeBlock()
-    {
-        if (!was_pending_) {
-            const timespec zero{0, 0};
-            while (sigtimedwait(&pipe_only_, nullptr, &zero) == SIGPIPE) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-
-private:
-    sigset_t pipe_only_{};
-    sigset_t old_{};
-    bool was_pending_ = false;
 };
 
 // OpenSSL's words for the failure at the end of its error queue, the queue emptied.
