@@ -127,6 +127,10 @@ def _csharp_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\t", "\\t") + '"'
 
 
+def _xml_text(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace("\n", " ")
+
+
 def csharp_source(rows):
     call_names = {"BUILD": "Build", "WRAP": "Wrap", "EXCHANGE": "Exchange", "PARSE": "Parse"}
     lines = [
@@ -136,7 +140,9 @@ def csharp_source(rows):
         "    public static partial class Results",
         "    {",
     ]
-    lines += [f"        public const int {name} = {value};" for _, name, value, _ in rows]
+    for _, name, value, words in rows:
+        lines.append(f"        /// <summary>{_xml_text(words)}</summary>")
+        lines.append(f"        public const int {name} = {value};")
     lines.append("        internal static readonly Result[] Table = {")
     lines += [
         f"            new Result(Call.{call_names[call]}, \"{name}\", {value}, {_csharp_string(words)}),"
