@@ -112,12 +112,48 @@ def parse(header):
     return rows
 
 
+_PYTHON_CLASSES = {"BUILD": "BuildResult", "WRAP": "WrapResult", "EXCHANGE": "ExchangeResult", "PARSE": "ParseResult"}
+_PYTHON_CALLS = {
+    "BUILD": "iMake_DVKReqPKT",
+    "WRAP": "iMake_DVKRequestPKT",
+    "EXCHANGE": "iSSL_SendThenRecv",
+    "PARSE": "iParse_DVKResponsePKT",
+}
+
+
 def python_source(rows):
+    """The module dvkc/_results.py: one IntEnum per call (a member per result,
+    carrying its words), each result also as a module constant by its C
+    name, and RESULTS, every row as (call, name, value, words)."""
+    for call, name, _, _ in rows:
+        if not name.startswith(f"DVKC_{call}_"):
+            raise HeaderError(f"DVKC_RESULTS: {name} is not named after its call {call}")
+    classes = [_PYTHON_CLASSES[call] for call in CALLS]
+    names = [name for _, name, _, _ in rows]
     lines = [
-        "# Generated from dvkc.h (DVKC_RESULTS) when the package was built; do not edit.",
-        "# (call, name, value, words) for every result of every call.",
-        "RESULTS = (",
+        "# Generated from dvkc.h (DVKC_RESULTS) when the package was made; do not edit.",
+        '"""Every result of every call of the library, with the words dvkc.h gives it."""',
+        "from typing import Final, Tuple",
+        "",
+        "from ._result import Result",
+        "",
+        "__all__ = [",
     ]
+    lines += [f"    {n!r}," for n in classes + names + ["RESULTS"]]
+    lines.append("]")
+    for call in CALLS:
+        lines += ["", "", f"class {_PYTHON_CLASSES[call]}(Result):", f'    """The results of {_PYTHON_CALLS[call]}."""', ""]
+        lines += [
+            f"    {name[len(f'DVKC_{call}_'):]} = {value}, {words!r}"
+            for row_call, name, value, words in rows
+            if row_call == call
+        ]
+    lines += ["", ""]
+    lines += [
+        f"{name}: Final = {_PYTHON_CLASSES[call]}.{name[len(f'DVKC_{call}_'):]}" for call, name, _, _ in rows
+    ]
+    lines += ["", "# (call, name, value, words) for every result of every call, in dvkc.h's order."]
+    lines.append("RESULTS: Final[Tuple[Tuple[str, str, int, str], ...]] = (")
     lines += [f"    ({call!r}, {name!r}, {value}, {words!r})," for call, name, value, words in rows]
     lines.append(")")
     return "\n".join(lines) + "\n"

@@ -1,52 +1,74 @@
-"""Builds the dvkc package: pure Python (ctypes), plus the module
-dvkc/_results.py made from the library's header at build time.
+"""The dvkc package, from this folder alone: the sources, with
+dvkc/_results.py and dvkc/_version.py written in when the package was staged
+(make_packages.py), so an sdist builds anywhere.
 
-The result words exist once, in dvkc.h's DVKC_RESULTS (the library exports no
-function that returns them), so the package reads them from the header it is
-built against: ../../include/dvkc.h of this tree, or the header named by the
-environment variable DVKC_HEADER (e.g. include/dvkc.h of the Windows zip).
-The version is the project's, from ../../CMakeLists.txt, or DVKC_VERSION.
+A platform wheel carries the native library: with DVKC_NATIVE_LIBRARY set to
+libdvkc.so.1 or DVKCDLL.dll and DVKC_WHEEL_PLATFORM to the wheel's platform
+tag (linux_x86_64, win_amd64, win32), the library goes into the package under
+its platform's name and the wheel is tagged py3-none-<platform>. Without
+them the wheel is py3-none-any and the package uses DVKC_LIBRARY or the
+system's library.
 """
-import importlib.util
 import os
 import re
+import shutil
 from pathlib import Path
 
 from setuptools import setup
 from setuptools.command.build_py import build_py
+from setuptools.dist import Distribution
 
 HERE = Path(__file__).resolve().parent
-TREE = HERE.parent.parent
+GENERATED = ("_results.py", "_version.py")
+
+missing = [name for name in GENERATED if not (HERE / "dvkc" / name).is_file()]
+if missing:
+    raise SystemExit(
+        f"dvkc: {', '.join(missing)} missing: build the package from a staged copy "
+        "(bindings/python/make_packages.py, or the CMake target python_packages)"
+    )
+
+LIBRARY = os.environ.get("DVKC_NATIVE_LIBRARY")
+PLATFORM = os.environ.get("DVKC_WHEEL_PLATFORM")
+if bool(LIBRARY) != bool(PLATFORM):
+    raise SystemExit("dvkc: DVKC_NATIVE_LIBRARY and DVKC_WHEEL_PLATFORM go together")
 
 
-def _results_table():
-    spec = importlib.util.spec_from_file_location("results_table", HERE.parent / "results_table.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-def _version():
-    if os.environ.get("DVKC_VERSION"):
-        return os.environ["DVKC_VERSION"]
-    text = (TREE / "CMakeLists.txt").read_text(encoding="utf-8")
-    match = re.search(r"project\(\s*dvkc\s+VERSION\s+([0-9.]+)", text)
-    if not match:
-        raise RuntimeError("dvkc: no project version in CMakeLists.txt (set DVKC_VERSION)")
-    return match.group(1)
-
-
-class BuildWithResults(build_py):
-    """build_py that also writes dvkc/_results.py from dvkc.h."""
+class BuildWithLibrary(build_py):
+    """build_py that also puts the native library into the package."""
 
     def run(self):
         super().run()
-        header = Path(os.environ.get("DVKC_HEADER", TREE / "include" / "dvkc.h"))
-        table = _results_table()
-        rows = table.parse(header.read_text(encoding="latin-1"))
-        target = Path(self.build_lib) / "dvkc" / "_results.py"
-        target.parent.mkdir(parents=True, exist_ok=True)
-        target.write_text(table.python_source(rows), encoding="utf-8")
+        if LIBRARY:
+            name = "DVKCDLL.dll" if PLATFORM.startswith("win") else "libdvkc.so.1"
+            shutil.copyfile(LIBRARY, Path(self.build_lib) / "dvkc" / name)
 
 
-setup(version=_version(), cmdclass={"build_py": BuildWithResults})
+class BinaryDistribution(Distribution):
+    """A distribution whose wheel is a platform's: the library is code."""
+
+    def has_ext_modules(self):
+        return True
+
+
+commands = {"build_py": BuildWithLibrary}
+if PLATFORM:
+    from wheel.bdist_wheel import bdist_wheel
+
+    class PlatformWheel(bdist_wheel):
+        """A wheel for one platform, for any Python 3: the package is ctypes
+        only, the library it carries is the platform's."""
+
+        def get_tag(self):
+            return ("py3", "none", PLATFORM)
+
+    commands["bdist_wheel"] = PlatformWheel
+
+VERSION = re.search(r'__version__ = "([^"]+)"', (HERE / "dvkc" / "_version.py").read_text(encoding="utf-8"))
+setup(
+    version=VERSION.group(1),
+    packages=["dvkc"],
+    package_data={"dvkc": ["py.typed"]},
+    cmdclass=commands,
+    distclass=BinaryDistribution if PLATFORM else Distribution,
+)
