@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "check.h"
-#include "cli_words.h"
-#include "command.h"
-#include "exchange_helper.h"
-#include "exit_status.h"
-#include "sign_guard.h"
+#include "batch/exchange_helper.h"
+#include "batch/sign_guard.h"
+#include "check/check.h"
+#include "cli/cli_words.h"
+#include "cli/command.h"
+#include "cli/exit_status.h"
 
 #ifndef DVKC_TOOL_VERSION
 #define DVKC_TOOL_VERSION "unknown"
