@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "check/check_report.h"
+#include "cli/command.h"
 #include "cli/endpoint_options.h"
 #include "cli/exit_status.h"
 
@@ -35,15 +36,7 @@ void setup_check(CLI::App &app, ToolContext &tool)
     CheckOptions &options = *shared;
     CLI::App *command =
         app.add_subcommand("check", "Tell whether the library would trust a server, and why, sending nothing");
-    command->add_option("--host", options.host, "Service host name or dotted IPv4 address")
-        ->type_name("HOST")
-        ->required()
-        ->envname("DVKC_HOST");
-    command->add_option("--port", options.port, "Service TCP port (default 443)")->type_name("PORT");
-    command->add_option("--trust", options.trust_file, "PEM certificates that authenticate the service")
-        ->type_name("FILE")
-        ->required()
-        ->envname("DVKC_TRUST");
+    add_endpoint_options(*command, options.endpoint, options.port, false);
     command
         ->add_option_function<std::string>(
             "--output", [&options](const std::string &format) { options.json = format == "json"; },
@@ -55,24 +48,19 @@ void setup_check(CLI::App &app, ToolContext &tool)
     command->callback([&tool, shared] { tool.status = run_check(*shared, tool.out, tool.err); });
 }
 
-int run_check(const CheckOptions &options, std::ostream &out, std::ostream &err)
+int run_check(CheckOptions options, std::ostream &out, std::ostream &err)
 {
-    if (options.host.empty() || options.trust_file.empty()) {
-        err << "dvkc: check needs --host and --trust (or DVKC_HOST and DVKC_TRUST)\n";
-        return exit_usage;
-    }
-    int port = 0;
-    if (const std::string why = read_port(options.port, port); !why.empty()) {
+    if (const std::string why = read_endpoint(options.endpoint, options.port, true); !why.empty()) {
         err << "dvkc: " << why << "\n";
         return exit_usage;
     }
     CheckReport report;
-    report.host = options.host;
-    report.port = static_cast<std::uint16_t>(port);
-    report.trust_path = options.trust_file;
+    report.host = options.endpoint.host;
+    report.port = static_cast<std::uint16_t>(options.endpoint.port);
+    report.trust_path = options.endpoint.trust_file;
     // The library loads the trust file before anything else: one that does
     // not load fails the exchange before any lookup or connection.
-    report.trust = read_trust_file(options.trust_file);
+    report.trust = read_trust_file(report.trust_path);
     if (report.trust.loaded) {
         report.seen = inspect_server(report.host, report.port, report.trust_path);
     }

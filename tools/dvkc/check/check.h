@@ -6,27 +6,19 @@
 #include <iostream>
 #include <string>
 
-#include "cli/command.h"
-
-namespace CLI {
-class App;
-}
+#include "dvkc.hpp"
 
 namespace dvkc::tool {
 
 struct CheckOptions {
-    std::string host;
-    std::string port;  // --port as given (else DVKC_PORT, else 443)
-    std::string trust_file;
-    bool json = false;  // --output json
+    dvkc::Endpoint endpoint;  // host and trust file; the port once read
+    std::string port;         // --port as given (else DVKC_PORT, else 443)
+    bool json = false;        // --output json
 };
-
-// Adds the subcommand, binds its options and, once parsed, runs it.
-void setup_check(CLI::App &app, ToolContext &tool);
 
 // Runs the check; returns the exit status: 0 when the exchange would succeed,
 // 4 when it would fail, 3 when the trust file does not load, 2 for a missing
 // host or trust file.
-int run_check(const CheckOptions &options, std::ostream &out = std::cout, std::ostream &err = std::cerr);
+int run_check(CheckOptions options, std::ostream &out = std::cout, std::ostream &err = std::cerr);
 
 }  // namespace dvkc::tool

@@ -51,20 +51,6 @@ std::string trust_file_problem(const std::string &path)
     return {};
 }
 
-std::string path_problem(const std::string &path)
-{
-    if (path.empty() || path.front() != '/') {
-        return "--path must start with '/' (got '" + path + "')";
-    }
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == ' ' || byte < 0x20 || byte == 0x7f) {
-            return "--path must hold no space or control character";
-        }
-    }
-    return {};
-}
-
 unsigned long long file_size(const std::string &path)
 {
     struct stat info {};

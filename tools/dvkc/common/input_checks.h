@@ -1,4 +1,4 @@
-// Checks of the files and texts a query is given, made once before anything
+// Checks of the files a subcommand is given, made once before anything
 // is sent. Each returns why the input cannot be used, or an empty text.
 #pragma once
 
@@ -12,9 +12,6 @@ std::string file_problem(const std::string &path, const std::string &what);
 
 // file_problem(), and the file holds at least one PEM certificate.
 std::string trust_file_problem(const std::string &path);
-
-// The URL path: it starts with '/' and holds no space or control character.
-std::string path_problem(const std::string &path);
 
 // The size of a readable file, or 0.
 unsigned long long file_size(const std::string &path);

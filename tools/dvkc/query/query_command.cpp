@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/command.h"
+#include "cli/endpoint_options.h"
 #include "cli/exit_status.h"
 #include "dvkc.h"
 #include "query/query.h"
@@ -44,21 +45,6 @@ std::string query_footer()
            "Environment: DVKC_HOST, DVKC_PORT, DVKC_PATH, DVKC_TRUST and DVKC_IDENTITY\n"
            "stand in for the options of the same name when those are not given.\n"
            "Result codes are explained by `dvkc codes`.\n";
-}
-
-void add_endpoint_options(CLI::App &command, QueryOptions &query)
-{
-    command.add_option("--host", query.batch.endpoint.host, "Service host name or dotted IPv4 address")
-        ->type_name("HOST")
-        ->envname("DVKC_HOST");
-    command.add_option("--port", query.port, "Service TCP port (default: 443)")->type_name("PORT");
-    command.add_option("--path", query.batch.endpoint.path, "URL path: starts with '/', no space or control character")
-        ->type_name("PATH")
-        ->capture_default_str()
-        ->envname("DVKC_PATH");
-    command.add_option("--trust", query.batch.endpoint.trust_file, "PEM certificates that authenticate the service")
-        ->type_name("FILE")
-        ->envname("DVKC_TRUST");
 }
 
 void add_input_options(CLI::App &command, QueryOptions &query)
@@ -140,7 +126,7 @@ void setup_query(CLI::App &app, ToolContext &tool)
     auto no_progress = std::make_shared<bool>(false);
     query->seed = static_cast<std::int32_t>(::getpid());
     CLI::App *command = app.add_subcommand("query", "Send a query and print one code per record");
-    add_endpoint_options(*command, *query);
+    add_endpoint_options(*command, query->batch.endpoint, query->port, true);
     add_input_options(*command, *query);
     add_output_options(*command, *query);
     add_run_options(*command, *query, *no_progress);

@@ -56,16 +56,8 @@ SignatureSource make_signer(const QueryOptions &options)
 
 int check_command_line(QueryOptions &options, std::ostream &err)
 {
-    if (std::string why = read_port(options.port, options.batch.endpoint.port); !why.empty()) {
-        return report(err, why, exit_usage);
-    }
-    if (!options.dry_run && options.batch.endpoint.host.empty()) {
-        return report(err, "--host is required (unless --dry-run)", exit_usage);
-    }
-    if (!options.dry_run && options.batch.endpoint.trust_file.empty()) {
-        return report(err, "--trust is required (unless --dry-run)", exit_usage);
-    }
-    if (std::string why = path_problem(options.batch.endpoint.path); !why.empty()) {
+    // --dry-run sends nothing: it needs no host and no trust file.
+    if (std::string why = read_endpoint(options.batch.endpoint, options.port, !options.dry_run); !why.empty()) {
         return report(err, why, exit_usage);
     }
     return exit_ok;

@@ -1,5 +1,6 @@
 // What every subcommand's --help and the tool's --version say.
 #include <gtest/gtest.h>
+#include <openssl/crypto.h>
 
 #include <string>
 #include <vector>
@@ -21,9 +22,19 @@ TEST(ToolHelp, EverySubcommandDocumentsTheExitStatus)
         EXPECT_TRUE(contains(run.out, "Exit status:")) << args[0];
         EXPECT_TRUE(contains(run.out, "5  query: some batches were answered")) << args[0];
     }
+}
+
+// The tool's version, then the OpenSSL release loaded at run time (the same
+// shared libcrypto this test has loaded), and nothing else.
+TEST(ToolHelp, VersionNamesTheOpenSslItRunsWith)
+{
     const ProcessResult version = run_tool({"--version"});
     EXPECT_EQ(version.exit_status, exit_ok);
-    EXPECT_TRUE(contains(version.out, "dvkc 1."));
+    const std::size_t first_end = version.out.find('\n');
+    ASSERT_NE(first_end, std::string::npos) << version.out;
+    EXPECT_EQ(version.out.rfind("dvkc 1.", 0), 0U) << version.out;
+    EXPECT_EQ(version.out.substr(first_end + 1), std::string(OpenSSL_version(OPENSSL_VERSION)) + "\n");
+    EXPECT_EQ(version.out.substr(first_end + 1).rfind("OpenSSL 3.", 0), 0U) << version.out;
 }
 
 }  // namespace

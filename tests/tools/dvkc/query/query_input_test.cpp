@@ -102,6 +102,7 @@ TEST_F(ToolQuery, BadCommandLines)
         {"check", "--host", "127.0.0.1"},  // no trust file
         {"check", "--host", "127.0.0.1", "--trust", "t", "--output", "xml"},
         {"serve", "--tls-max", "1.4"},
+        {"check", "--trust", "t"},  // no host
     };
     std::vector<std::string> errors;
     for (const auto &args : cases) {
@@ -120,6 +121,10 @@ TEST_F(ToolQuery, BadCommandLines)
     EXPECT_TRUE(contains(errors[14], "dvkc: 9999 is no result of any call")) << errors[14];
     EXPECT_EQ(errors[18],
               "dvkc: unknown option --hots; did you mean --host?\ndvkc: run with --help for more information\n");
+    // query and check require the endpoint's options in the same words.
+    EXPECT_EQ(errors[8], "dvkc: --host is required (or DVKC_HOST)\n");
+    EXPECT_EQ(errors[22], "dvkc: --host is required (or DVKC_HOST)\n");
+    EXPECT_EQ(errors[19], "dvkc: --trust is required (or DVKC_TRUST)\n");
 
     // The port from the environment is named as such.
     for (const char *value : {"abc", ""}) {
