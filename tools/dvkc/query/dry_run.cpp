@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "batch/batches.h"
+#include "batch/one_batch.h"
 #include "cli/exit_status.h"
-#include "query/batch_runner.h"
 
 namespace dvkc::tool {
 namespace {
