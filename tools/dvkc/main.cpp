@@ -1,16 +1,18 @@
-// dvkc: try a query, run the sample service or the demo, look up a result.
+// dvkc: the hidden entries of the tool's own helper processes first, then
+// the subcommands of cli/command.h.
+#include <openssl/crypto.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "check.h"
-#include "cli_words.h"
-#include "command.h"
-#include "exchange_helper.h"
-#include "exit_status.h"
-#include "sign_guard.h"
+#include "batch/exchange_helper.h"
+#include "batch/sign_guard.h"
+#include "cli/cli_words.h"
+#include "cli/command.h"
+#include "cli/exit_status.h"
 
 #ifndef DVKC_TOOL_VERSION
 #define DVKC_TOOL_VERSION "unknown"
@@ -29,18 +31,18 @@ int run_tool(int argc, char **argv)
         return sign_guard_main(argc, argv);
     }
     CLI::App app{"dvkc: command-line companion of the DVK client library", "dvkc"};
-    app.set_version_flag("--version", std::string("dvkc ") + DVKC_TOOL_VERSION);
+    // The OpenSSL release loaded now, which the library's exchanges run with.
+    app.set_version_flag("--version",
+                         std::string("dvkc ") + DVKC_TOOL_VERSION + "\n" + OpenSSL_version(OPENSSL_VERSION));
     app.require_subcommand(1);
     app.footer(exit_status_help);
     app.failure_message(failure_message);
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     ToolContext tool{std::cin, std::cout, std::cerr, own_program()};
-    setup_query(app, tool);
-    setup_serve(app, tool);
-    setup_demo(app, tool);
-    setup_codes(app, tool);
-    setup_check(app, tool);
+    for (const SetupCommand setup : subcommands) {
+        setup(app, tool);
+    }
 
     if (unknown_subcommand(app, argc, argv, std::cerr)) {
         return exit_usage;

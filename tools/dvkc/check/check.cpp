@@ -1,0 +1,77 @@
+#include "check/check.h"
+
+#include <CLI/CLI.hpp>
+#include <memory>
+
+#include "check/check_report.h"
+#include "cli/command.h"
+#include "cli/endpoint_options.h"
+#include "cli/exit_status.h"
+
+namespace dvkc::tool {
+namespace {
+
+const char *const check_footer =
+    "Connects as the library does (IPv4, TLS 1.2 or later, no server name, the\n"
+    "trust file as the only authority, loaded first), completes the handshake\n"
+    "whether or not the chain verifies, and sends nothing. Prints the TLS version\n"
+    "and cipher, each certificate the server presented and each of the trust\n"
+    "file, whether each presented issuer's key is in the trust file, whether the\n"
+    "chain verifies (else the error and its depth), then the result\n"
+    "iSSL_SendThenRecv would give (0, -6, -8, -9, -12 or -17) and what would fix it.\n"
+    "Key SHA-256: of the certificate's DER SubjectPublicKeyInfo.\n"
+    "Environment: DVKC_HOST, DVKC_PORT and DVKC_TRUST stand in for the options.\n\n"
+    "Exit status:\n"
+    "  0  the exchange would succeed\n"
+    "  2  bad command line\n"
+    "  3  the trust file cannot be loaded (-6)\n"
+    "  4  the exchange would fail (-8, -9, -12, -13 or -17)\n"
+    "  1  unexpected failure\n";
+
+}  // namespace
+
+void setup_check(CLI::App &app, ToolContext &tool)
+{
+    auto shared = std::make_shared<CheckOptions>();
+    CheckOptions &options = *shared;
+    CLI::App *command =
+        app.add_subcommand("check", "Tell whether the library would trust a server, and why, sending nothing");
+    add_endpoint_options(*command, options.endpoint, options.port, false);
+    command
+        ->add_option_function<std::string>(
+            "--output", [&options](const std::string &format) { options.json = format == "json"; },
+            "Output format: text or json (one object)")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->default_str("text");
+    command->footer(check_footer);
+    command->callback([&tool, shared] { tool.status = run_check(*shared, tool.out, tool.err); });
+}
+
+int run_check(CheckOptions options, std::ostream &out, std::ostream &err)
+{
+    if (const std::string why = read_endpoint(options.endpoint, options.port, true); !why.empty()) {
+        err << "dvkc: " << why << "\n";
+        return exit_usage;
+    }
+    CheckReport report;
+    report.host = options.endpoint.host;
+    report.port = static_cast<std::uint16_t>(options.endpoint.port);
+    report.trust_path = options.endpoint.trust_file;
+    // The library loads the trust file before anything else: one that does
+    // not load fails the exchange before any lookup or connection.
+    report.trust = read_trust_file(report.trust_path);
+    if (report.trust.loaded) {
+        report.seen = inspect_server(report.host, report.port, report.trust_path);
+    }
+    report.verdict = judge(report.host, report.port, report.trust, report.seen);
+    if (options.json) {
+        write_check_json(out, report);
+    } else {
+        write_check_text(out, report);
+    }
+    out.flush();
+    return verdict_exit_status(report.verdict);
+}
+
+}  // namespace dvkc::tool
