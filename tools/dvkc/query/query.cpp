@@ -163,16 +163,15 @@ int run_query(QueryOptions options, std::istream &in, std::ostream &out, std::os
         err << "dvkc: warning: --seed " << options.seed
             << " would give every request the same nonce; the next seed is used instead\n";
     }
-    std::unique_ptr<RecordSource> records;
-    std::optional<SignatureSource> signer;
-    if (const int status = read_input(options, in, err, records, signer); status != exit_ok) {
+    QueryInput input;
+    if (const int status = read_input(options, in, err, input); status != exit_ok) {
         return status;
     }
     // Before any thread, after the input was read (until then a signal ends
     // the tool as usual): from here on the signals are taken by a thread of
     // their own.
     StopSignals signals;
-    QueryRun run(options, *records, *signer, out, err);
+    QueryRun run(options, *input.records, *input.signer, out, err);
     return run.run(signals);
 }
 
