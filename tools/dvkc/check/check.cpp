@@ -2,10 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <optional>
 
 #include "check/check_report.h"
 #include "cli/endpoint_options.h"
 #include "cli/exit_status.h"
+#include "common/input_file.h"
 
 namespace dvkc::tool {
 namespace {
@@ -71,10 +73,17 @@ int run_check(const CheckOptions &options, std::ostream &out, std::ostream &err)
     report.port = static_cast<std::uint16_t>(port);
     report.trust_path = options.trust_file;
     // The library loads the trust file before anything else: one that does
-    // not load fails the exchange before any lookup or connection.
-    report.trust = read_trust_file(options.trust_file);
+    // not load fails the exchange before any lookup or connection. It is
+    // read more than once: a pipe is read once, into a copy.
+    std::optional<InputFile> trust;
+    try {
+        trust.emplace(options.trust_file, "trust file");
+        report.trust = read_trust_file(trust->path(), options.trust_file);
+    } catch (const InputFileError &e) {
+        report.trust.refusal = e.what();
+    }
     if (report.trust.loaded) {
-        report.seen = inspect_server(report.host, report.port, report.trust_path);
+        report.seen = inspect_server(report.host, report.port, trust->path());
     }
     report.verdict = judge(report.host, report.port, report.trust, report.seen);
     if (options.json) {
