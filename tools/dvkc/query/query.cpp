@@ -11,6 +11,7 @@
 #include "batch/output.h"
 #include "cli/exit_status.h"
 #include "common/stop_signals.h"
+#include "common/write_signals_block.h"
 #include "query/batch_runner.h"
 #include "query/dry_run.h"
 #include "query/output_target.h"
@@ -108,6 +109,8 @@ private:
         }
     }
 
+    // The output is put in place first, so that nothing written to standard
+    // error afterwards (a closed pipe, say) can cost the results.
     int finish(const BatchRunner &runner, int signal)
     {
         const Tally &tally = runner.tally();
@@ -115,17 +118,20 @@ private:
         if (written_) {
             written_ = write_text([&](std::ostream &chunk) { writer_->end(chunk, status); });
         }
+        const bool whole = written_;
+        const bool kept = whole && target_.replaces() && tally.answered == 0;
+        if (whole && !kept) {
+            written_ = target_.commit();
+        }
         if (!options_.quiet && plan_.size() > 1) {
             err_ << "dvkc: " << tally.summary() << "\n";
         }
-        if (signal == 0 && !runner.stop_reason().empty() && tally.not_sent > 0 && written_) {
+        if (signal == 0 && !runner.stop_reason().empty() && tally.not_sent > 0 && whole) {
             err_ << "dvkc: stopped after the first failure ("
                  << (options_.fail_fast ? "--fail-fast" : "every batch would fail the same way") << ")\n";
         }
-        if (written_ && target_.replaces() && tally.answered == 0) {
+        if (kept) {
             err_ << "dvkc: no batch was answered; " << target_.name() << " was left as it was\n";
-        } else if (written_) {
-            written_ = target_.commit();
         }
         if (!written_) {
             err_ << "dvkc: cannot write " << target_.name() << ": " << target_.error() << "\n";
@@ -163,6 +169,9 @@ int run_query(QueryOptions options, std::istream &in, std::ostream &out, std::os
         err << "dvkc: warning: --seed " << options.seed
             << " would give every request the same nonce; the next seed is used instead\n";
     }
+    // From here on a closed standard error or the file-size limit fails a
+    // write, which is told, rather than ending the run.
+    const WriteSignalsBlock write_signals;
     QueryInput input;
     if (const int status = read_input(options, in, err, input); status != exit_ok) {
         return status;
