@@ -6,10 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "common/temporary_file.h"
 
 namespace dvkc::tool {
 namespace {
@@ -40,20 +41,13 @@ private:
     int fd_;
 };
 
-// An unnamed file in the temporary directory, open for reading and writing.
-int unnamed_temporary_file(const std::string &what)
+// An unnamed file of our own for a copy of `what`.
+int copy_file(const std::string &what)
 {
-    std::error_code ignored;
-    std::filesystem::path dir = std::filesystem::temp_directory_path(ignored);
-    if (dir.empty()) {
-        dir = "/tmp";
-    }
-    std::string name = (dir / "dvkc-input-XXXXXX").string();
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    const int fd = unnamed_temporary_file();
     if (fd < 0) {
-        throw InputFileError("cannot copy the " + what + " to " + dir.string() + ": " + errno_text(errno));
+        throw InputFileError("cannot copy the " + what + " to " + temporary_directory() + ": " + errno_text(errno));
     }
-    ::unlink(name.c_str());
     return fd;
 }
 
@@ -113,7 +107,7 @@ InputFile::InputFile(const std::string &path, const std::string &what, std::istr
     : path_(path)
 {
     if (path == "-" && in != nullptr) {
-        FdCloser copy(unnamed_temporary_file("standard input"));
+        FdCloser copy(copy_file("standard input"));
         copy_stream(*in, copy.get(), keep, "standard input");
         adopt(copy.release());
         return;
@@ -130,7 +124,7 @@ InputFile::InputFile(const std::string &path, const std::string &what, std::istr
     if (S_ISREG(info.st_mode)) {
         return;
     }
-    FdCloser copy(unnamed_temporary_file(what + " " + path));
+    FdCloser copy(copy_file(what + " " + path));
     copy_descriptor(source.get(), copy.get(), keep, what, path);
     adopt(copy.release());
 }

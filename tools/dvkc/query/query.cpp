@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,12 @@ private:
     bool write_text(Fn fn)
     {
         std::ostringstream chunk;
-        fn(chunk);
+        try {
+            fn(chunk);
+        } catch (const std::runtime_error &e) {
+            target_.fail(e.what());
+            return false;
+        }
         if (bar_ != nullptr && target_.terminal()) {
             bool written = false;
             bar_->above([&] { written = target_.write(chunk.str()); });
@@ -116,7 +122,17 @@ private:
         const Tally &tally = runner.tally();
         int status = tally.status(signal);
         if (written_) {
-            written_ = write_text([&](std::ostream &chunk) { writer_->end(chunk, status); });
+            // Written as it is made: the list of batches can be long.
+            TargetBuffer buffer(target_);
+            std::ostream stream(&buffer);
+            try {
+                writer_->end(stream, status);
+                stream.flush();
+                written_ = stream.good();
+            } catch (const std::runtime_error &e) {
+                target_.fail(e.what());
+                written_ = false;
+            }
         }
         const bool whole = written_;
         const bool kept = whole && target_.replaces() && tally.answered == 0;
