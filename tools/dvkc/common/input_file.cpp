@@ -51,6 +51,12 @@ int copy_file(const std::string &what)
     return fd;
 }
 
+// "cannot read the records file r.csv: Broken pipe"
+[[noreturn]] void refuse(const std::string &doing, const std::string &named, int error)
+{
+    throw InputFileError("cannot " + doing + " the " + named + ": " + errno_text(error));
+}
+
 void write_all(int fd, const char *data, std::size_t left, const std::string &what)
 {
     while (left > 0) {
@@ -81,8 +87,8 @@ void copy_stream(std::istream &in, int to, unsigned long long keep, const std::s
     }
 }
 
-// Copies at most `keep` bytes read from `from` to `to`.
-void copy_descriptor(int from, int to, unsigned long long keep, const std::string &what, const std::string &name)
+// Copies at most `keep` bytes read from `from` (the `named` file) to `to`.
+void copy_descriptor(int from, int to, unsigned long long keep, const std::string &named)
 {
     std::vector<char> block(block_size);
     while (keep > 0) {
@@ -91,12 +97,12 @@ void copy_descriptor(int from, int to, unsigned long long keep, const std::strin
             continue;
         }
         if (n < 0) {
-            throw InputFileError("cannot read the " + what + " " + name + ": " + errno_text(errno));
+            refuse("read", named, errno);
         }
         if (n == 0) {
             return;
         }
-        write_all(to, block.data(), static_cast<std::size_t>(n), what + " " + name);
+        write_all(to, block.data(), static_cast<std::size_t>(n), named);
         keep -= static_cast<unsigned long long>(n);
     }
 }
@@ -124,8 +130,9 @@ InputFile::InputFile(const std::string &path, const std::string &what, std::istr
     if (S_ISREG(info.st_mode)) {
         return;
     }
-    FdCloser copy(copy_file(what + " " + path));
-    copy_descriptor(source.get(), copy.get(), keep, what, path);
+    const std::string named = what + " " + path;
+    FdCloser copy(copy_file(named));
+    copy_descriptor(source.get(), copy.get(), keep, named);
     adopt(copy.release());
 }
 
