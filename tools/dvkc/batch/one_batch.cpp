@@ -22,16 +22,19 @@ bool pause_unless_cancelled(std::chrono::milliseconds pause, int cancel_fd)
 
 // Builds the document with `seed`, or with the seeds after it until the
 // nonce is one this run has not sent. Past all factors within one second,
-// waits for the next second.
+// waits for the next second. A document built across the turn of a second
+// (its nonce's second unknown) is built again.
 dvkc::Buffer build_unique(const BatchJob &job, dvkc::Query &query, std::int32_t seed)
 {
     for (unsigned tries = 1;; ++tries) {
         seed = usable_seed(seed);
+        const std::time_t before = std::time(nullptr);
         dvkc::Buffer document = query.build(seed, job.settings.identity_file);
-        if (job.nonces.claim(query.nonce())) {
+        const std::time_t after = std::time(nullptr);
+        if (before == after && job.nonces.claim(after, query.nonce())) {
             return document;
         }
-        seed = add_seed(seed, 1);
+        seed = before == after ? add_seed(seed, 1) : seed;
         if (tries % factors_per_second == 0) {
             pause_unless_cancelled(std::chrono::seconds(1), job.cancel_fd);
         }
@@ -99,10 +102,22 @@ BatchResult attempt(const BatchJob &job, dvkc::Query &query, std::int32_t seed)
 
 }  // namespace
 
-bool NonceBook::claim(std::string_view nonce)
+bool NonceBook::claim(std::time_t second, std::string_view nonce)
 {
     const std::lock_guard lock(mutex_);
+    if (second > second_ || second + 1 < second_) {
+        used_.clear();
+        second_ = second;
+    } else if (second < second_) {
+        return false;
+    }
     return used_.emplace(nonce).second;
+}
+
+std::size_t NonceBook::size()
+{
+    const std::lock_guard lock(mutex_);
+    return used_.size();
 }
 
 std::int32_t add_seed(std::int32_t seed, std::uint32_t step) noexcept

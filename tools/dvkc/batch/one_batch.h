@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -20,14 +21,22 @@
 
 namespace dvkc::tool {
 
-// The nonces this run has sent: none goes out twice.
+// The nonces this run has sent in the current second: none goes out twice.
+// The library's nonce follows from the second and the seed modifier's factor,
+// so only nonces of one second can meet; the book forgets the others.
 class NonceBook {
 public:
-    // False when `nonce` was claimed before.
-    bool claim(std::string_view nonce);
+    // False when `nonce`, made in `second`, was claimed before, or when
+    // `second` is one the book has already left (a document built just
+    // before the clock turned, to be built again). A clock set back more than
+    // a second starts the book afresh.
+    bool claim(std::time_t second, std::string_view nonce);
+    // Nonces kept now.
+    std::size_t size();
 
 private:
     std::mutex mutex_;
+    std::time_t second_ = 0;
     std::unordered_set<std::string> used_;
 };
 

@@ -1,11 +1,19 @@
 #include "batch/output.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <variant>
+
+#include "common/temporary_file.h"
 
 namespace dvkc::tool {
 namespace {
@@ -142,10 +150,21 @@ public:
     void end(std::ostream &, int) override {}
 };
 
-// The document is written as it goes: the records, then the batches (one
-// small entry each, kept until the end), then the exit status.
+// The document is written as it goes: the records, then the batches, then
+// the exit status. The batches' entries wait in an unnamed file of our own
+// (made at the first batch), so that memory stays the same however many
+// batches there are.
 class JsonWriter : public RecordWriter {
 public:
+    JsonWriter() = default;
+    JsonWriter(const JsonWriter &) = delete;
+    JsonWriter &operator=(const JsonWriter &) = delete;
+    ~JsonWriter() override
+    {
+        if (spool_ >= 0) {
+            ::close(spool_);
+        }
+    }
     void begin(std::ostream &out) override { out << "{\n  \"records\": ["; }
     void batch(std::ostream &out, std::size_t index, const BatchOutcome &outcome,
                const std::vector<InputRecord> &records) override
@@ -154,20 +173,63 @@ public:
             out << (first_ ? "\n    " : ",\n    ") << dump(record_json(record, index, code));
             first_ = false;
         });
-        batches_.push_back(dump(batch_json(index, outcome)));
+        pending_ += (batches_ == 0 ? "\n    " : ",\n    ") + dump(batch_json(index, outcome));
+        ++batches_;
+        if (pending_.size() >= block_size) {
+            keep();
+        }
     }
     void end(std::ostream &out, int exit_status) override
     {
         out << (first_ ? "],\n" : "\n  ],\n") << "  \"batches\": [";
-        for (std::size_t b = 0; b < batches_.size(); ++b) {
-            out << (b == 0 ? "\n    " : ",\n    ") << batches_[b];
+        std::string block(block_size, '\0');
+        for (off_t at = 0; spool_ >= 0;) {
+            const ssize_t n = ::pread(spool_, block.data(), block.size(), at);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                throw std::runtime_error("cannot read the list of batches kept in " + temporary_directory() + ": " +
+                                         std::generic_category().message(errno));
+            }
+            if (n == 0) {
+                break;
+            }
+            out.write(block.data(), n);
+            at += n;
         }
-        out << (batches_.empty() ? "],\n" : "\n  ],\n") << "  \"exit_status\": " << exit_status << "\n}\n";
+        out << pending_ << (batches_ == 0 ? "],\n" : "\n  ],\n") << "  \"exit_status\": " << exit_status << "\n}\n";
     }
 
 private:
+    static constexpr std::size_t block_size = 1 << 16;
+
+    // Moves the entries waiting in memory to the file.
+    void keep()
+    {
+        if (spool_ < 0 && (spool_ = unnamed_temporary_file()) < 0) {
+            throw std::runtime_error("cannot keep the list of batches in " + temporary_directory() + ": " +
+                                     std::generic_category().message(errno));
+        }
+        std::string_view left = pending_;
+        while (!left.empty()) {
+            const ssize_t n = ::write(spool_, left.data(), left.size());
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                throw std::runtime_error("cannot keep the list of batches in " + temporary_directory() + ": " +
+                                         (n < 0 ? std::generic_category().message(errno) : "write failed"));
+            }
+            left.remove_prefix(static_cast<std::size_t>(n));
+        }
+        pending_.clear();
+    }
+
     bool first_ = true;
-    std::vector<std::string> batches_;
+    std::size_t batches_ = 0;
+    std::string pending_;  // entries not yet in the file
+    int spool_ = -1;
 };
 
 class JsonLinesWriter : public RecordWriter {

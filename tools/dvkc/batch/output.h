@@ -16,7 +16,9 @@ namespace dvkc::tool {
 enum class OutputFormat { table, json, jsonl, csv };
 
 // Writes one format. begin(), then batch() for every batch in input order,
-// then end(); each writes only what it is given.
+// then end(); each writes only what it is given. Memory stays the same
+// however many batches there are. Throws std::runtime_error when what it
+// keeps for end() cannot be kept.
 class RecordWriter {
 public:
     RecordWriter() = default;

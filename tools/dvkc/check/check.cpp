@@ -2,11 +2,13 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <optional>
 
 #include "check/check_report.h"
 #include "cli/command.h"
 #include "cli/endpoint_options.h"
 #include "cli/exit_status.h"
+#include "common/input_file.h"
 
 namespace dvkc::tool {
 namespace {
@@ -59,10 +61,17 @@ int run_check(CheckOptions options, std::ostream &out, std::ostream &err)
     report.port = static_cast<std::uint16_t>(options.endpoint.port);
     report.trust_path = options.endpoint.trust_file;
     // The library loads the trust file before anything else: one that does
-    // not load fails the exchange before any lookup or connection.
-    report.trust = read_trust_file(report.trust_path);
+    // not load fails the exchange before any lookup or connection. It is
+    // read more than once: a pipe is read once, into a copy.
+    std::optional<InputFile> trust;
+    try {
+        trust.emplace(options.endpoint.trust_file, "trust file");
+        report.trust = read_trust_file(trust->path(), options.endpoint.trust_file);
+    } catch (const InputFileError &e) {
+        report.trust.refusal = e.what();
+    }
     if (report.trust.loaded) {
-        report.seen = inspect_server(report.host, report.port, report.trust_path);
+        report.seen = inspect_server(report.host, report.port, trust->path());
     }
     report.verdict = judge(report.host, report.port, report.trust, report.seen);
     if (options.json) {

@@ -20,8 +20,9 @@ std::string openssl_reason()
 
 }  // namespace
 
-TrustFileFacts read_trust_file(const std::string &path)
+TrustFileFacts read_trust_file(const std::string &path, const std::string &shown)
 {
+    const std::string &name = shown.empty() ? path : shown;
     TrustFileFacts facts;
     if (const std::string problem = file_problem(path, "trust file"); !problem.empty()) {
         facts.refusal = problem;
@@ -33,7 +34,7 @@ TrustFileFacts read_trust_file(const std::string &path)
         throw std::bad_alloc();
     }
     if (X509_STORE_load_file(store.get(), path.c_str()) != 1) {
-        facts.refusal = "OpenSSL does not load the trust file " + path + ": " + openssl_reason();
+        facts.refusal = "OpenSSL does not load the trust file " + name + ": " + openssl_reason();
         return facts;
     }
     // Its certificates in file order, read by the same PEM reader.
@@ -41,7 +42,7 @@ TrustFileFacts read_trust_file(const std::string &path)
     char no_pass_phrase[] = "";
     const InfoListHandle entries(file ? PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, no_pass_phrase) : nullptr);
     if (!entries) {
-        facts.refusal = "OpenSSL does not read the trust file " + path + " again: " + openssl_reason();
+        facts.refusal = "OpenSSL does not read the trust file " + name + " again: " + openssl_reason();
         return facts;
     }
     for (int i = 0; i < sk_X509_INFO_num(entries.get()); ++i) {

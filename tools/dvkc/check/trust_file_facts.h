@@ -16,6 +16,7 @@ struct TrustFileFacts {
     std::vector<CertificateFacts> certificates;  // in file order (other entries left out)
 };
 
-TrustFileFacts read_trust_file(const std::string &path);
+// `shown` names it in the refusal (default: `path`), as when `path` is its copy.
+TrustFileFacts read_trust_file(const std::string &path, const std::string &shown = {});
 
 }  // namespace dvkc::tool

@@ -30,8 +30,9 @@ std::string file_problem(const std::string &path, const std::string &what)
     return {};
 }
 
-std::string trust_file_problem(const std::string &path)
+std::string trust_file_problem(const std::string &path, const std::string &shown)
 {
+    const std::string &name = shown.empty() ? path : shown;
     if (std::string why = file_problem(path, "trust file"); !why.empty()) {
         return why;
     }
@@ -46,7 +47,7 @@ std::string trust_file_problem(const std::string &path)
     }
     ERR_clear_error();
     if (!found) {
-        return "the trust file " + path + " holds no PEM certificate";
+        return "the trust file " + name + " holds no PEM certificate";
     }
     return {};
 }

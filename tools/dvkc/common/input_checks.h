@@ -10,8 +10,9 @@ namespace dvkc::tool {
 // a directory", "cannot read the trust file t.pem: No such file or directory".
 std::string file_problem(const std::string &path, const std::string &what);
 
-// file_problem(), and the file holds at least one PEM certificate.
-std::string trust_file_problem(const std::string &path);
+// file_problem(), and the file holds at least one PEM certificate. `shown`
+// names it in the message (default: `path`), as when `path` is its copy.
+std::string trust_file_problem(const std::string &path, const std::string &shown = {});
 
 // The size of a readable file, or 0.
 unsigned long long file_size(const std::string &path);

@@ -27,6 +27,7 @@ void BatchRunner::run(const Print &print, const Finished &finished)
 {
     run_parallel(std::min(options_.jobs, plan_.size()), options_.jobs, [&](std::size_t) { work(print, finished); });
     print_rest(print);
+    std::sort(stopped_.begin(), stopped_.end());
 }
 
 bool BatchRunner::cancelled() const
@@ -70,7 +71,7 @@ void BatchRunner::finish(std::size_t index, Done done, const Print &print, const
         if (options_.fail_fast) {
             stop_ = true;
             stop_reason_ = "not sent (--fail-fast after an earlier failure)";
-        } else if (every_batch_would_fail(done.outcome)) {
+        } else if (every_batch_would_fail(done.outcome) && tally_.answered == 0) {
             stop_ = true;
             stop_reason_ = "not sent (every batch would fail as batch " + std::to_string(index + 1) + " did)";
         }

@@ -21,6 +21,8 @@ namespace dvkc::tool {
 
 // True when every other batch would fail the same way (no such host,
 // nothing listening, the trust file or the service refused, no sign command).
+// The run stops on such a failure only while no batch has been answered: one
+// seen after an answer is the service's trouble of the moment.
 bool every_batch_would_fail(const BatchOutcome &outcome) noexcept;
 
 // Runs every batch of `plan` on --jobs threads, reading each batch's records
@@ -38,7 +40,7 @@ public:
     void run(const Print &print, const Finished &finished);
 
     const Tally &tally() const noexcept { return tally_; }
-    // Batches that were under way when the run was interrupted.
+    // Batches that were under way when the run was interrupted, in order.
     const std::vector<std::size_t> &stopped_in_flight() const noexcept { return stopped_; }
     // Why the batches never sent were left ("" when nothing was left).
     const std::string &stop_reason() const noexcept { return stop_reason_; }

@@ -180,4 +180,40 @@ bool OutputTarget::commit()
     return true;
 }
 
+void OutputTarget::fail(const std::string &why)
+{
+    if (error_.empty()) {
+        error_ = why;
+    }
+}
+
+TargetBuffer::TargetBuffer(OutputTarget &target) : target_(target), block_(std::size_t{1} << 16)
+{
+    setp(block_.data(), block_.data() + block_.size());
+}
+
+bool TargetBuffer::write_block()
+{
+    const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(block_.data(), block_.data() + block_.size());
+    return text.empty() || target_.write(text);
+}
+
+TargetBuffer::int_type TargetBuffer::overflow(int_type c)
+{
+    if (!write_block()) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+int TargetBuffer::sync()
+{
+    return write_block() ? 0 : -1;
+}
+
 }  // namespace dvkc::tool

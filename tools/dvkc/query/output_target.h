@@ -5,8 +5,10 @@
 #pragma once
 
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dvkc::tool {
 
@@ -33,6 +35,9 @@ public:
     // Puts the file in place; false on failure.
     bool commit();
 
+    // Fails the output with `why` (what was to be written could not be made).
+    void fail(const std::string &why);
+
 private:
     void open_direct(const std::string &path);
     void open_replacement(const std::string &path);
@@ -44,6 +49,26 @@ private:
     std::ostream *stream_ = nullptr;
     bool terminal_ = false;
     std::string error_;
+};
+
+// A stream onto a target, written in blocks; it goes bad when a write fails
+// (the target's error() says why).
+class TargetBuffer : public std::streambuf {
+public:
+    explicit TargetBuffer(OutputTarget &target);
+    TargetBuffer(const TargetBuffer &) = delete;
+    TargetBuffer &operator=(const TargetBuffer &) = delete;
+    ~TargetBuffer() override = default;
+
+protected:
+    int_type overflow(int_type c) override;
+    int sync() override;
+
+private:
+    bool write_block();
+
+    OutputTarget &target_;
+    std::vector<char> block_;
 };
 
 }  // namespace dvkc::tool

@@ -5,12 +5,14 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "batch/output.h"
 #include "cli/exit_status.h"
 #include "common/stop_signals.h"
+#include "common/write_signals_block.h"
 #include "query/batch_runner.h"
 #include "query/dry_run.h"
 #include "query/output_target.h"
@@ -82,7 +84,12 @@ private:
     bool write_text(Fn fn)
     {
         std::ostringstream chunk;
-        fn(chunk);
+        try {
+            fn(chunk);
+        } catch (const std::runtime_error &e) {
+            target_.fail(e.what());
+            return false;
+        }
         if (bar_ != nullptr && target_.terminal()) {
             bool written = false;
             bar_->above([&] { written = target_.write(chunk.str()); });
@@ -108,24 +115,39 @@ private:
         }
     }
 
+    // The output is put in place first, so that nothing written to standard
+    // error afterwards (a closed pipe, say) can cost the results.
     int finish(const BatchRunner &runner, int signal)
     {
         const Tally &tally = runner.tally();
         int status = tally.status(signal);
         if (written_) {
-            written_ = write_text([&](std::ostream &chunk) { writer_->end(chunk, status); });
+            // Written as it is made: the list of batches can be long.
+            TargetBuffer buffer(target_);
+            std::ostream stream(&buffer);
+            try {
+                writer_->end(stream, status);
+                stream.flush();
+                written_ = stream.good();
+            } catch (const std::runtime_error &e) {
+                target_.fail(e.what());
+                written_ = false;
+            }
+        }
+        const bool whole = written_;
+        const bool kept = whole && target_.replaces() && tally.answered == 0;
+        if (whole && !kept) {
+            written_ = target_.commit();
         }
         if (!options_.quiet && plan_.size() > 1) {
             err_ << "dvkc: " << tally.summary() << "\n";
         }
-        if (signal == 0 && !runner.stop_reason().empty() && tally.not_sent > 0 && written_) {
+        if (signal == 0 && !runner.stop_reason().empty() && tally.not_sent > 0 && whole) {
             err_ << "dvkc: stopped after the first failure ("
                  << (options_.fail_fast ? "--fail-fast" : "every batch would fail the same way") << ")\n";
         }
-        if (written_ && target_.replaces() && tally.answered == 0) {
+        if (kept) {
             err_ << "dvkc: no batch was answered; " << target_.name() << " was left as it was\n";
-        } else if (written_) {
-            written_ = target_.commit();
         }
         if (!written_) {
             err_ << "dvkc: cannot write " << target_.name() << ": " << target_.error() << "\n";
@@ -163,16 +185,18 @@ int run_query(QueryOptions options, std::istream &in, std::ostream &out, std::os
         err << "dvkc: warning: --seed " << options.seed
             << " would give every request the same nonce; the next seed is used instead\n";
     }
-    std::unique_ptr<RecordSource> records;
-    std::optional<SignatureSource> signer;
-    if (const int status = read_input(options, in, err, records, signer); status != exit_ok) {
+    // From here on a closed standard error or the file-size limit fails a
+    // write, which is told, rather than ending the run.
+    const WriteSignalsBlock write_signals;
+    QueryInput input;
+    if (const int status = read_input(options, in, err, input); status != exit_ok) {
         return status;
     }
     // Before any thread, after the input was read (until then a signal ends
     // the tool as usual): from here on the signals are taken by a thread of
     // their own.
     StopSignals signals;
-    QueryRun run(options, *records, *signer, out, err);
+    QueryRun run(options, *input.records, *input.signer, out, err);
     return run.run(signals);
 }
 

@@ -7,6 +7,7 @@
 #include "cli/endpoint_options.h"
 #include "cli/exit_status.h"
 #include "common/input_checks.h"
+#include "dvkc.h"
 
 namespace dvkc::tool {
 namespace {
@@ -63,36 +64,42 @@ int check_command_line(QueryOptions &options, std::ostream &err)
     return exit_ok;
 }
 
-int read_input(const QueryOptions &options, std::istream &in, std::ostream &err, std::unique_ptr<RecordSource> &records,
-               std::optional<SignatureSource> &signer)
+int read_input(QueryOptions &options, std::istream &in, std::ostream &err, QueryInput &input)
 {
-    if (options.records_file != "-") {
-        if (std::string why = file_problem(options.records_file, "records file"); !why.empty()) {
-            return report(err, why, exit_input);
-        }
-    }
     try {
-        records = std::make_unique<RecordSource>(options.records_file, in);
+        input.records = std::make_unique<RecordSource>(options.records_file, in);
     } catch (const std::runtime_error &e) {
         return report(err, e.what(), exit_input);
     }
-    if (const int status = check_records(options, *records, err); status != exit_ok) {
+    if (const int status = check_records(options, *input.records, err); status != exit_ok) {
         return status;
     }
-    if (std::string why = file_problem(options.batch.identity_file, "identity file"); !why.empty()) {
-        return report(err, why, exit_input);
+    std::string &identity = options.batch.identity_file;
+    try {
+        // The library digests no more than this of it.
+        input.identity.emplace(identity, "identity file", nullptr, DVKC_IDENTITY_READ_MAX);
+    } catch (const InputFileError &e) {
+        return report(err, e.what(), exit_input);
     }
-    if (file_size(options.batch.identity_file) == 0 && !options.quiet) {
-        err << "dvkc: warning: the identity file " << options.batch.identity_file
+    if (input.identity->size() == 0 && !options.quiet) {
+        err << "dvkc: warning: the identity file " << identity
             << " is empty; the ClientID will be the SHA-1 of nothing\n";
     }
+    identity = input.identity->path();
     if (!options.dry_run) {
-        if (std::string why = trust_file_problem(options.batch.endpoint.trust_file); !why.empty()) {
+        std::string &trust = options.batch.endpoint.trust_file;
+        try {
+            input.trust.emplace(trust, "trust file");
+        } catch (const InputFileError &e) {
+            return report(err, e.what(), exit_input);
+        }
+        if (std::string why = trust_file_problem(input.trust->path(), trust); !why.empty()) {
             return report(err, why, exit_input);
         }
+        trust = input.trust->path();
     }
     try {
-        signer.emplace(make_signer(options));
+        input.signer.emplace(make_signer(options));
     } catch (const SignatureError &e) {
         return report(err, e.what(), exit_input);
     }

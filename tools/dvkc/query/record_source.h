@@ -1,7 +1,7 @@
 // The records of a query, read as a stream: a first pass checks every line
 // and keeps only counts, widths and the first rejections; a second pass
-// hands them out batch by batch. Standard input is spooled to an unnamed
-// temporary file so that it can be read twice.
+// hands them out batch by batch. Standard input, a pipe or a FIFO is copied
+// once to an unnamed file of our own, from which both passes read.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/csv.h"
+#include "common/input_file.h"
 
 namespace dvkc::tool {
 
@@ -21,11 +22,12 @@ public:
     static constexpr std::size_t errors_kept = 20;
 
     // Reads `path` ("-": `in`) once, checking every line. Throws
-    // std::runtime_error when the file cannot be read or spooled.
+    // std::runtime_error (InputFileError among them) when the file cannot be
+    // read or copied.
     RecordSource(const std::string &path, std::istream &in);
     RecordSource(const RecordSource &) = delete;
     RecordSource &operator=(const RecordSource &) = delete;
-    ~RecordSource();
+    ~RecordSource() = default;
 
     std::size_t size() const noexcept { return records_; }
     std::size_t rejected() const noexcept { return rejected_; }
@@ -40,8 +42,7 @@ public:
 private:
     void check(std::istream &in);
 
-    std::string path_;  // what the second pass opens
-    int spool_ = -1;    // standard input's copy (unlinked)
+    InputFile file_;  // its path is what both passes open
     std::size_t records_ = 0;
     std::size_t rejected_ = 0;
     std::vector<LineError> errors_;

@@ -1,6 +1,9 @@
 // Output formats: input order, failed batches, and JSON that parses back.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -87,6 +90,40 @@ TEST(JsonOutput, ParsesBackInInputOrder)
     EXPECT_EQ(outcome[1].at("error").at("description"), std::string(dvkc::describe(dvkc::Call::exchange, -12)));
     EXPECT_TRUE(outcome[1].at("error").at("err_id").is_null());
     EXPECT_EQ(doc.at("exit_status"), exit_partial);
+}
+
+// The list of batches is kept out of memory: a long run's document takes no
+// more memory than a short one's, and is whole and in order where the kept
+// list passes from memory to its file and back.
+TEST(JsonOutput, LongRunsKeepMemoryFlat)
+{
+    Report report;
+    for (std::size_t b = 0; b < 3000; ++b) {
+        report.records.push_back({{"SN" + std::to_string(b), "S", b + 1}});
+        report.batches.push_back(b % 3 == 1 ? outcome({b, 1}, TimedOut{std::chrono::seconds(1)})
+                                            : outcome({b, 1}, Answered{{static_cast<std::int32_t>(b)}}));
+    }
+    const nlohmann::json doc = json_of(report);
+    ASSERT_EQ(doc.at("batches").size(), 3000U);
+    for (std::size_t b = 0; b < 3000; ++b) {
+        ASSERT_EQ(doc.at("batches")[b].at("batch"), b + 1);
+        ASSERT_EQ(doc.at("batches")[b].at("answered"), b % 3 != 1);
+    }
+    EXPECT_EQ(doc.at("records")[2999].at("code"), 2999);
+
+#if !defined(__SANITIZE_ADDRESS__)  // its allocator says nothing of ours
+    const auto writer = make_writer(OutputFormat::json);
+    std::ostream discard(nullptr);
+    writer->begin(discard);
+    const std::vector<InputRecord> records{{"SN", "S", 1}};
+    const std::size_t before = ::mallinfo2().uordblks;
+    for (std::size_t b = 0; b < 100'000; ++b) {
+        writer->batch(discard, b, outcome({b, 1}, Answered{{1}}), records);
+    }
+    const std::size_t after = ::mallinfo2().uordblks;
+    EXPECT_LT(after - std::min(after, before), std::size_t{1} << 20) << "bytes more after 100000 batches";
+    writer->end(discard, 0);
+#endif
 }
 
 // Each way a batch can fail, as its JSON error and its summary kind.

@@ -256,5 +256,18 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{"TrustFileDoesNotLoad", Served::chain, Trust::not_loading, DVKC_EXCHANGE_TRUST_FILE}),
     [](const testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 
+// A trust file given as a pipe is read once, into a copy that both the
+// listing and the handshake read.
+TEST(CheckTrustFile, GivenAsAPipe)
+{
+    const Serve service(serve_args(Served::chain));
+    const ProcessResult run =
+        run_process({"/bin/bash", "-c", "exec \"$0\" check --host 127.0.0.1 --port \"$1\" --trust <(cat \"$2\")",
+                     DVKC_TOOL, std::to_string(service.port), pki().trust_right},
+                    "", true);
+    EXPECT_EQ(run.exit_status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("\nVerdict: iSSL_SendThenRecv would return 0: "), std::string::npos) << run.out;
+}
+
 }  // namespace
 }  // namespace dvkc::tool

@@ -1,7 +1,9 @@
 // `dvkc query`'s command line and input: what is refused before anything is
 // sent, and why.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "dvk_request.h"
 #include "dvkc.hpp"
 #include "query/tool_query.h"
 #include "sample_service.h"
@@ -74,6 +77,60 @@ TEST_F(ToolQuery, RejectedInputSendsNothing)
     EXPECT_TRUE(contains(empty_identity.err, "warning: the identity file")) << empty_identity.err;
     counter.stop();
     EXPECT_EQ(counter.connections_accepted(), 0U);
+}
+
+// A file given as a pipe (<(cmd), a FIFO) is read once: every batch carries
+// all its records, the one ClientID and the trust file, and a FIFO is not
+// opened twice (which would wait for good).
+TEST_F(ToolQuery, InputFilesGivenAsPipesAreReadOnce)
+{
+    TlsService service({.identity = pki_->leaf_intermediate},
+                       [](const ServiceRequest &request) { return answer_request(request.raw, {}, {}).http; });
+    service.start();
+    port = service.port();
+    const std::string records = write("r.csv", "A,1\nB,2\nC,3\n");
+    const std::string fifo = (dir_->path() / "records.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::string> plain =
+        query_args(records, {"--signature", "s", "--batch-size", "1", "--output", "csv"});
+    struct Case {
+        std::size_t at;      // the argument replaced: 6 trust, 8 identity, 10 records
+        std::string words;   // by these shell words
+        std::string before;  // a shell command run first
+    };
+    const Case cases[] = {
+        {0, "query", ""},  // all regular files
+        {10, "<(cat '" + records + "')", ""},
+        {10, "'" + fifo + "'", "cat '" + records + "' > '" + fifo + "' &"},
+        {8, "<(cat '" + identity + "')", ""},
+        {6, "<(cat '" + pki_->trust_root_intermediate + "')", ""},
+        {8, "/dev/stdin", ""},
+    };
+    const std::string codes = "SN,SSID,Code\nA,1," + std::to_string(default_code("A")) + "\nB,2," +
+                              std::to_string(default_code("B")) + "\nC,3," + std::to_string(default_code("C")) + "\n";
+    std::string client_id;
+    for (const Case &c : cases) {
+        std::string script = c.before + "\nexec \"$0\"";
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            script += " " + (i == c.at ? c.words : "'" + plain[i] + "'");
+        }
+        const std::size_t sent = service.requests().size();
+        const ProcessResult run =
+            run_process({"/bin/bash", "-c", script, DVKC_TOOL}, "the client", true, {std::chrono::seconds(60), -1});
+        EXPECT_FALSE(run.timed_out) << c.words;
+        EXPECT_EQ(run.exit_status, exit_ok) << c.words << "\n" << run.err;
+        EXPECT_EQ(run.out, codes) << c.words;
+        EXPECT_FALSE(contains(run.err, "warning")) << run.err;
+        const std::vector<std::string> requests = service.requests();
+        ASSERT_EQ(requests.size(), sent + 3) << c.words;
+        for (std::size_t r = sent; r < requests.size(); ++r) {
+            const auto request = parse_dvk_request(requests[r]);
+            ASSERT_TRUE(request.has_value());
+            EXPECT_EQ(request->records.size(), 1U) << c.words;
+            client_id = client_id.empty() ? request->client_id : client_id;
+            EXPECT_EQ(request->client_id, client_id) << c.words << ", request " << r - sent + 1;
+        }
+    }
 }
 
 TEST_F(ToolQuery, BadCommandLines)

@@ -2,8 +2,12 @@
 // where the path leads, and its write errors.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -14,6 +18,7 @@
 #include "dvkc.hpp"
 #include "query/tool_query.h"
 #include "sample_service.h"
+#include "common/spawn_guards.h"
 #include "tool_process.h"
 
 namespace dvkc::tool {
@@ -21,6 +26,43 @@ namespace {
 
 using namespace dvkc::sample;
 using namespace test;
+
+// Runs the tool with standard input and output /dev/null and standard error
+// a pipe whose reader is gone; its exit status, or 128 + the signal.
+int run_with_standard_error_closed(const std::vector<std::string> &args)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    ::close(fds[0]);
+    SpawnActions actions;
+    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(actions.get(), fds[1], STDERR_FILENO);
+    const SpawnAttributes attributes;  // SIGPIPE as by default
+    const std::vector<std::string> strings = tool_argv(args);
+    std::vector<char *> argv;
+    for (const std::string &arg : strings) {
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, argv[0], actions.get(), const_cast<SpawnAttributes &>(attributes).get(),
+                                 argv.data(), environ);
+    ::close(fds[1]);
+    int status = 0;
+    if (rc != 0 || ::waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::size_t files_in(const std::filesystem::path &dir)
+{
+    const std::filesystem::directory_iterator entries(dir);
+    return static_cast<std::size_t>(std::distance(entries, {}));
+}
 
 // Output to a file appears whole at the end; a large run in JSON keeps
 // memory bounded (the output is streamed); a write error is reported.
@@ -48,6 +90,34 @@ TEST_F(ToolQuery, OutputFileStreamedAndWriteErrors)
     const ProcessResult full = run_tool(query_args(write("r.csv", "A,1\n"), {"--signature", "s", "-o", "/dev/full"}));
     EXPECT_EQ(full.exit_status, exit_internal);
     EXPECT_TRUE(contains(full.err, "dvkc: cannot write /dev/full: No space left on device")) << full.err;
+}
+
+// A closed standard error (`2>&1 | tee log`, tee gone) costs nothing: the
+// output is committed, the status is as if it were open. The file-size limit
+// is met as a full disk is: told, exit 1, no temporary file left.
+TEST_F(ToolQuery, ClosedStandardErrorAndFileSizeLimit)
+{
+    start_service();
+    const std::filesystem::path dir = dir_->path() / "write-faults";
+    std::filesystem::create_directories(dir);
+    const std::string records = write("r.csv", records_csv(300));
+    const std::string codes = (dir / "codes.csv").string();
+    const int closed = run_with_standard_error_closed(
+        query_args(records, {"--signature", "s", "--batch-size", "100", "--output", "csv", "-o", codes}));
+    EXPECT_EQ(closed, exit_ok);
+    const std::string written = file_text(codes);
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 301) << "the header and all 300 records";
+    EXPECT_EQ(files_in(dir), 1U) << "no temporary file left";
+
+    const std::string big = (dir / "big.json").string();
+    std::string script = "ulimit -f 4 && exec";
+    for (const std::string &arg : tool_argv(query_args(records, {"--signature", "s", "--output", "json", "-o", big}))) {
+        script += " '" + arg + "'";
+    }
+    const ProcessResult limited = run_process({"/bin/bash", "-c", script}, "", true);
+    EXPECT_EQ(limited.exit_status, exit_internal) << limited.err;
+    EXPECT_TRUE(contains(limited.err, "dvkc: cannot write " + big + ": File too large\n")) << limited.err;
+    EXPECT_EQ(files_in(dir), 1U) << "no temporary file left, no output";
 }
 
 // -o writes where the path leads: through a link to our own standard output,

@@ -1,6 +1,8 @@
 // A `dvkc query` run meeting trouble: interrupts, a sign command killed with
 // the tool, stalled and broken exchanges with their retries, idle clients.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +18,8 @@
 #include "cli/exit_status.h"
 #include "dvkc.hpp"
 #include "dvk_request.h"
+#include "query/batch_runner.h"
+#include "query/record_source.h"
 #include "query/tool_query.h"
 #include "sample_service.h"
 #include "tls_service.h"
@@ -55,6 +60,74 @@ TEST_F(ToolQuery, InterruptPrintsTheFinishedBatches)
                          "dvkc: 3 batches: 1 answered, 0 failed, 2 not sent\n"
                          "dvkc: interrupted; batch 2 was stopped in flight\n"))
         << text;
+}
+
+// A failure after an answered batch is the service's trouble of the moment,
+// never one every batch would meet: the run goes on.
+TEST_F(ToolQuery, FailureAfterAnAnswerStopsNothing)
+{
+    start_service();
+    const std::string gate = (dir_->path() / "gate").string();
+    const std::string sign = "doc=$(cat); case \"$doc\" in *'<SN>A</SN>'*) ;; *) while [ ! -e '" + gate +
+                             "' ]; do sleep 0.05; done;; esac; echo s";
+    const std::string err_file = (dir_->path() / "after-answer.err").string();
+    test::BackgroundTool tool(
+        query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--sign-command", sign, "--batch-size", "1", "--output", "csv"}),
+        err_file);
+    std::string line;
+    ASSERT_TRUE(tool.read_line(line) && tool.read_line(line));  // the header, then batch 1, answered
+    EXPECT_EQ(line, "A,1," + std::to_string(default_code("A")));
+    service.reset();  // nothing listens any more: -9 from here on
+    std::ofstream{gate};
+    std::string rest;
+    while (tool.read_line(line)) {
+        rest += line + "\n";
+    }
+    EXPECT_EQ(rest, "B,2,\nC,3,\n");
+    EXPECT_EQ(tool.wait(), exit_partial);
+    const std::string err = file_text(err_file);
+    EXPECT_TRUE(contains(err, "dvkc: 3 batches: 1 answered, 2 failed (-9 x2)\n")) << err;
+    EXPECT_FALSE(contains(err, "stopped after the first failure")) << err;
+}
+
+// The batches stopped in flight are listed in order, whichever stopped
+// first: batch 2's sign command is killed at once, batch 1's exchange (in
+// this process, not to be stopped) ends when the service answers.
+TEST_F(ToolQuery, StoppedInFlightListedInOrder)
+{
+    std::atomic<bool> asked{false};
+    TlsService slow({.identity = pki_->leaf_intermediate}, [&](const ServiceRequest &) {
+        asked = true;
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        return std::string("HTTP/1.0 503 Busy\r\n\r\n");
+    });
+    slow.start();
+    BatchSettings settings;
+    settings.endpoint = {"127.0.0.1", slow.port(), "/dvk", pki_->trust_root_intermediate};
+    settings.identity_file = identity;
+    const SignatureSource signer =
+        SignatureSource::from_command("doc=$(cat); case \"$doc\" in *'<SN>B</SN>'*) sleep 62;; esac; echo s");
+    int cancel[2];
+    ASSERT_EQ(::pipe2(cancel, O_CLOEXEC), 0);
+    NonceBook nonces;
+    const BatchJob job{settings, signer, nonces, cancel[0], 2, {}};
+    QueryOptions options;
+    options.jobs = 2;
+    std::istringstream in("A,1\nB,2\n");
+    RecordSource source("-", in);
+    BatchRunner runner(job, options, source, BatchPlan(source.size(), 1));
+    std::thread run([&] {
+        runner.run([](std::size_t, const BatchOutcome &, const std::vector<InputRecord> &) { return true; },
+                   [](const Tally &) {});
+    });
+    while (!asked || !process_running(std::string("sleep") + '\0' + "62")) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(::write(cancel[1], "x", 1), 1);
+    run.join();
+    ::close(cancel[0]);
+    ::close(cancel[1]);
+    EXPECT_EQ(runner.stopped_in_flight(), (std::vector<std::size_t>{0, 1}));
 }
 
 // SIGKILL leaves no sign command running: it dies with the tool.

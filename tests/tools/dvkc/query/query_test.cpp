@@ -3,6 +3,7 @@
 // and nonces never sent twice.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -206,6 +207,25 @@ TEST_F(ToolQuery, NoNonceIsSentTwice)
     EXPECT_EQ(usable_seed(-1), 0);
     EXPECT_EQ(usable_seed(-1001), -1000);
     EXPECT_EQ(usable_seed(5), 5);
+
+    // The book keeps one second's nonces.
+    NonceBook book;
+    struct Claim {
+        std::time_t second;
+        const char *nonce;
+        bool taken;
+        std::size_t kept;  // nonces in the book after it
+    };
+    const Claim claims[] = {
+        {100, "n", true, 1},  {100, "n", false, 1},
+        {100, "m", true, 2},  {101, "n", true, 1},  // a new second: the last one's forgotten
+        {100, "k", false, 1},                       // built in the second before: built again
+        {101, "n", false, 1}, {99, "n", true, 1},   // two seconds back: the clock was set back, a new book
+    };
+    for (const Claim &c : claims) {
+        EXPECT_EQ(book.claim(c.second, c.nonce), c.taken) << c.second << " " << c.nonce;
+        EXPECT_EQ(book.size(), c.kept) << c.second << " " << c.nonce;
+    }
 
     TlsService service({.identity = pki_->leaf_intermediate},
                        [](const ServiceRequest &request) { return answer_request(request.raw, {}, {}).http; });
