@@ -45,6 +45,12 @@ endif()
 
 add_link_options(LINKER:-z,relro LINKER:-z,now)
 
+# The build tree's programs find the library through $ORIGIN, not through
+# the build folder: the RUNPATH that installation rewrites in place keeps the
+# length of the build-tree one, so an absolute folder there would make the
+# packaged tool depend on where it was built.
+set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
+
 # Whether this build gets every flag above: hardening-check (tests/tools)
 # only expects "yes" on every line from such a build.
 if(NOT dvkc_sanitized AND CMAKE_BUILD_TYPE AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
