@@ -95,6 +95,6 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_STRIP_FILES ON)
 # Archive members dated from SOURCE_DATE_EPOCH when it is set (the commit's
-# time, .ci/reproducible); SHA256SUMS written beside the package.
+# time, .ci/reproducible-linux); SHA256SUMS written beside the package.
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake)
 include(CPack)
