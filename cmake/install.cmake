@@ -69,11 +69,16 @@ execute_process(COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/debian/changelog
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR}
   COMPONENT runtime)
+# What lintian reports on purpose, each with its reason (the file says).
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+  RENAME dvkc
+  COMPONENT runtime)
 
 # One Debian package with everything above, installed under /usr; the
 # library registered through dpkg's ldconfig trigger.
 set(CPACK_PACKAGE_NAME dvkc)
-set(CPACK_PACKAGE_VENDOR "DVKCDLL")
+set(CPACK_PACKAGE_VENDOR "the dvkc authors")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -89,4 +94,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_STRIP_FILES ON)
+# Archive members dated from SOURCE_DATE_EPOCH when it is set (the commit's
+# time, .ci/reproducible-linux); SHA256SUMS written beside the package.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake)
 include(CPack)

@@ -113,7 +113,9 @@ void OutputTarget::open_replacement(const std::string &path)
     final_ = path;
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0) {
-        static_cast<void>(::fchown(fd_, old.st_uid, old.st_gid));  // kept when we may
+        // The owner is kept when we may; an ordinary user may not give a file
+        // away, and the copy then stays the user's own.
+        [[maybe_unused]] const int owner_kept = ::fchown(fd_, old.st_uid, old.st_gid);
         ::fchmod(fd_, old.st_mode & 07777);
     } else {
         const mode_t mask = ::umask(0);
