@@ -102,8 +102,7 @@ static int32_t exchange_once(void)
 {
     char *answer = NULL;
     int32_t answer_len = -99;
-    const int32_t rc =
-        iSSL_SendThenRecv(arg_host, arg_port, arg_trust, "/dvk", 5, "x=1&y", &answer_len, &answer);
+    const int32_t rc = iSSL_SendThenRecv(arg_host, arg_port, arg_trust, "/dvk", 5, "x=1&y", &answer_len, &answer);
     if (rc == 0)
         vFreeData(answer);
     else if (answer_len != -99 || answer != NULL)
