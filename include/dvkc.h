@@ -61,10 +61,13 @@
  *   error queue holds afterwards exactly the entries it held before, in
  *   their order, each with its code, file, line, function and data text
  *   (an empty text still a text; an entry of code 0 one like any other).
- *   Its marks (ERR_set_mark) keep their number, and all come back on the
- *   newest entry: OpenSSL 3.0 shows a program only the newest marked entry,
- *   by popping those above it. A mark set just before the call, the usual
- *   ERR_set_mark ... ERR_pop_to_mark bracket, is kept exactly.
+ *   Its marks (ERR_set_mark) come back on the entries that carried them,
+ *   as many on each, so the host's ERR_pop_to_mark afterwards drops what it
+ *   meant to drop. Where the library runs with an OpenSSL other than 3.0,
+ *   or was built against one without its deprecated interfaces, the marks
+ *   keep only their number and all come back on the newest entry; a mark
+ *   set just before the call, the usual ERR_set_mark ... ERR_pop_to_mark
+ *   bracket, is kept exactly even then.
  * - Calling convention: every function is a plain C function with the C
  *   compiler's default convention, cdecl (the caller removes the arguments),
  *   on 32-bit x86 as everywhere else. On 32-bit Windows the declarations say

@@ -77,6 +77,25 @@ TEST_P(FailureLadder, ResultAndOutParameters)
     EXPECT_EQ(service->connections_accepted(), c.reaches_service ? 2U : 1U);
 }
 
+// The host's marks come back on the entries that carried them, though the
+// handshake clears the thread's queue.
+class HostMarks : public testing::TestWithParam<MarkedQueue> {};
+
+TEST_P(HostMarks, ComeBackOnTheirEntries)
+{
+    if (!marks_come_back_by_entry()) {
+        GTEST_SKIP() << "this OpenSSL's error state is not read: the marks come back on the newest entry";
+    }
+    const ThrowawayPki &pki = shared_pki();
+    const auto service = start_service(pki.full_chain, fixed_answer(kAnswer));
+    const auto exchange = [&] { EXPECT_EQ(send_request(service->port(), pki.trust_root_intermediate).result, 0); };
+    EXPECT_EQ(marks_and_entries(GetParam(), [] {}), GetParam().expected) << "the host alone";
+    EXPECT_EQ(marks_and_entries(GetParam(), exchange), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchange, HostMarks, testing::ValuesIn(marked_queues()),
+                         [](const testing::TestParamInfo<MarkedQueue> &info) { return std::string(info.param.name); });
+
 using P = ThrowawayPki;
 INSTANTIATE_TEST_SUITE_P(
     Exchange, FailureLadder,
