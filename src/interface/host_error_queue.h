@@ -8,12 +8,15 @@
 // library, reason, file, line, function, and data text (an empty text kept as
 // a text); an entry with code 0 is one entry like any other.
 //
-// Marks: OpenSSL 3.0 lets a caller find only the newest marked entry, by
-// popping every entry above it, so no program can take a queue off with its
-// marks where they were. What is kept is their number: all of the host's
-// marks come back on its newest entry. A host that sets its marks just
-// before the call (the usual ERR_set_mark ... ERR_pop_to_mark bracket)
-// finds them exactly as it left them.
+// Marks: OpenSSL 3.0's own interface shows a program only the newest marked
+// entry, by popping every entry above it. Where the library runs with
+// OpenSSL 3.0 and was built with its deprecated interfaces, the thread's
+// error state (ERR_get_state) is read, never written, for each entry's mark
+// count, and each entry comes back with its own marks. That reading is
+// trusted only when it agrees with what the public calls take off: the same
+// number of entries and of marks. Otherwise all of the host's marks come back
+// on its newest entry, which still keeps the usual ERR_set_mark ...
+// ERR_pop_to_mark bracket around a call exactly.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +25,10 @@ namespace dvkc {
 
 class HostErrorQueue {
 public:
-    HostErrorQueue() noexcept;  // takes the host's entries and marks off the queue
+    // Starts OpenSSL (the first OpenSSL call of every entry point, so that no
+    // configuration is loaded) and takes the host's entries and marks off the
+    // queue; does nothing at all once OpenSSL has been cleaned up.
+    HostErrorQueue() noexcept;
     HostErrorQueue(const HostErrorQueue &) = delete;
     HostErrorQueue &operator=(const HostErrorQueue &) = delete;
     ~HostErrorQueue();  // drops ours, puts the host's back
@@ -36,12 +42,15 @@ private:
         char *file;      // OPENSSL_strdup'd, or null
         char *function;  // ditto
         char *data;      // ditto (a text, possibly empty); handed to the queue again on the way out
+        int marks;       // the marks set on this entry, when known entry by entry
     };
     // OpenSSL keeps at most 16 entries per thread; a few spare slots cost nothing.
     static constexpr std::size_t kCapacity = 32;
     Entry entries_[kCapacity]{};
+    bool started_;
     std::size_t count_ = 0;
-    unsigned long marks_ = 0;
+    unsigned long marks_ = 0;      // all of the host's marks
+    bool marks_by_entry_ = false;  // whether each entry's `marks` is known
 };
 
 }  // namespace dvkc

@@ -1,5 +1,5 @@
 // The identity file: opened close-on-exec, digested up to a read error, and
-// read on where a signal cuts a read short.
+// read on where a signal cuts a read short, to 10240 bytes or the file's end.
 #include "request/client_id.h"
 
 #include "platform/read_only_file.h"
@@ -7,19 +7,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -62,13 +62,6 @@ TEST(IdentityFile, ReadErrorPartWayDigestsWhatCameBefore)
     EXPECT_STREQ(client_id, "16E7EC19F22BCB275E82BB91C98BFEAF34F252F7");  // SHA-1 of 3000 'k'
 }
 
-volatile std::sig_atomic_t interruptions = 0;
-
-void note_interruption(int)
-{
-    interruptions = interruptions + 1;
-}
-
 std::string sha1_hex(const std::string &bytes)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -83,64 +76,133 @@ std::string sha1_hex(const std::string &bytes)
     return hex;
 }
 
-// Whether thread `tid` of this process sleeps (in its read, here).
-bool sleeping(pid_t tid)
+// Whether process `pid` sleeps (in its read, here).
+bool sleeping(pid_t pid)
 {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const std::size_t after_name = text.rfind(')');
     return after_name != std::string::npos && text.compare(after_name, 3, ") S") == 0;
 }
 
-// A FIFO gives 6000 bytes, then a signal without SA_RESTART cuts the next
-// read short, then 10000 more bytes come: the first 10240 bytes are digested.
-TEST(IdentityFile, ReadCutShortBySignalReadsOn)
+// The reading process's end of the pipe that tells of the signal.
+int interruption_pipe = -1;
+
+void note_interruption(int)
 {
-    const sample::TempDir dir;
-    const std::string fifo = (dir.path() / "identity.fifo").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const char byte = 'i';
+    static_cast<void>(::write(interruption_pipe, &byte, 1));
+}
+
+// Reads the identity from `fifo` in this (forked) process, a signal without
+// SA_RESTART noted on `notify`, and writes the client ID to `result`; killed
+// by SIGALRM if the read never ends.
+[[noreturn]] void read_identity_in_child(const std::string &fifo, int notify, int result)
+{
+    interruption_pipe = notify;
     struct sigaction action {};
-    struct sigaction previous {};
     action.sa_handler = note_interruption;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART
-    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
-    interruptions = 0;
+    if (::sigaction(SIGUSR1, &action, nullptr) != 0) {
+        ::_exit(2);
+    }
+    ::alarm(20);
+    std::FILE *file = platform::open_for_reading(fifo.c_str());
+    char client_id[DVKC_CLIENT_ID_LENGTH + 1] = {};
+    const bool digested = file != nullptr && identity_client_id(file, client_id);
+    const bool written = digested && ::write(result, client_id, DVKC_CLIENT_ID_LENGTH) == DVKC_CLIENT_ID_LENGTH;
+    ::_exit(written ? 0 : 3);
+}
 
-    std::string bytes(16000, '\0');
+struct SignalCase {
+    const char *name;
+    std::size_t after_signal;  // bytes the writer gives after the signal, before it closes
+    std::size_t digested;      // bytes the client ID is the digest of
+};
+
+void PrintTo(const SignalCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+class CutShortBySignal : public testing::TestWithParam<SignalCase> {};
+
+// A FIFO gives 6000 bytes, then a signal without SA_RESTART cuts the next
+// read short, then more bytes come and the writer closes: the read goes on
+// after the signal, and ends at 10240 bytes or at the end of the file,
+// whichever comes first. The reader is a process of its own, so a read
+// that never ends fails the test instead of hanging it.
+TEST_P(CutShortBySignal, ReadGoesOnAndEnds)
+{
+    const SignalCase &c = GetParam();
+    const sample::TempDir dir;
+    const std::string fifo = (dir.path() / "identity.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string bytes(6000 + c.after_signal, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<char>(i * 7 + i / 251);
     }
-    std::atomic<pid_t> reader_tid{0};
-    char client_id[DVKC_CLIENT_ID_LENGTH + 1] = {};
-    bool digested = false;
-    std::thread reader([&] {
-        reader_tid = ::gettid();
-        std::FILE *file = platform::open_for_reading(fifo.c_str());
-        digested = file != nullptr && identity_client_id(file, client_id);
-        if (file != nullptr) {
-            std::fclose(file);
+    int notify[2];
+    int result[2];
+    ASSERT_EQ(::pipe2(notify, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(result, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(notify[0]);
+        ::close(result[0]);
+        read_identity_in_child(fifo, notify[1], result[1]);
+    }
+    ::close(notify[1]);
+    ::close(result[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto in_time = [&] { return std::chrono::steady_clock::now() < deadline; };
+
+    // Non-blocking, so that a reader that never opens cannot hold the test;
+    // everything written fits the FIFO's buffer.
+    int writer = -1;
+    while (writer < 0 && in_time()) {
+        writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(writer, 0) << "the reader never opened the FIFO";
+    if (writer >= 0) {
+        EXPECT_EQ(::write(writer, bytes.data(), 6000), 6000);
+        // Once the FIFO is empty and the reader sleeps, it sleeps in the read that asks for the rest.
+        int pending = 1;
+        while ((pending > 0 || !sleeping(child)) && in_time() && ::ioctl(writer, FIONREAD, &pending) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-    });
-    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // returns once the reader has it open
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(::write(writer, bytes.data(), 6000), 6000);
-    // Once the FIFO is empty and the reader sleeps, it sleeps in the read that asks for the rest.
-    for (int pending = 1; pending > 0 || !sleeping(reader_tid);) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(::ioctl(writer, FIONREAD, &pending), 0);
+        EXPECT_EQ(::kill(child, SIGUSR1), 0);
+        char noted = '\0';
+        EXPECT_EQ(::read(notify[0], &noted, 1), 1) << "the reader never saw the signal";
+        EXPECT_EQ(::write(writer, bytes.data() + 6000, c.after_signal), static_cast<ssize_t>(c.after_signal));
+        ::close(writer);
     }
-    ASSERT_EQ(::pthread_kill(reader.native_handle(), SIGUSR1), 0);
-    while (interruptions == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::string client_id;  // until the reader exits (or is killed)
+    char chunk[64];
+    for (ssize_t n = 0; (n = ::read(result[0], chunk, sizeof chunk)) > 0;) {
+        client_id.append(chunk, static_cast<std::size_t>(n));
     }
-    ASSERT_EQ(::write(writer, bytes.data() + 6000, 10000), 10000);
-    ::close(writer);
-    reader.join();
-    ::sigaction(SIGUSR1, &previous, nullptr);
-    EXPECT_TRUE(digested);
-    EXPECT_EQ(client_id, sha1_hex(bytes.substr(0, DVKC_IDENTITY_READ_MAX)));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(notify[0]);
+    ::close(result[0]);
+    const bool killed_by_alarm = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+    EXPECT_FALSE(killed_by_alarm) << "the read did not end within 20 s";
+    const bool exited_well = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    ASSERT_TRUE(exited_well) << "the reader's wait status: " << status;
+    EXPECT_EQ(client_id, sha1_hex(bytes.substr(0, c.digested)));
 }
+
+INSTANTIATE_TEST_SUITE_P(IdentityFile, CutShortBySignal,
+                         testing::Values(
+                             // More than enough after the signal: the first 10240 bytes.
+                             SignalCase{"ReadsOnTo10240", 10000, DVKC_IDENTITY_READ_MAX},
+                             // The file ends before 10240 bytes: all of its 8000.
+                             SignalCase{"EndsAtTheFileEnd", 2000, 8000}),
+                         [](const testing::TestParamInfo<SignalCase> &info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace dvkc

@@ -130,6 +130,32 @@ TEST_F(RequestDocument, ExactDocumentForOneRecord)
     t.expect_sentinels_intact();
 }
 
+// The host's marks come back on the entries that carried them.
+class HostMarks : public ::testing::TestWithParam<dvkc::test::MarkedQueue> {};
+
+TEST_P(HostMarks, ComeBackOnTheirEntries)
+{
+    if (!dvkc::test::marks_come_back_by_entry()) {
+        GTEST_SKIP() << "this OpenSSL's error state is not read: the marks come back on the newest entry";
+    }
+    const dvkc::sample::TempDir dir;
+    const std::string identity = dir.write_file("id", "abc");
+    Table t{{"SN0001", "ID01"}};
+    const auto build_request = [&] {
+        std::int32_t len = 0;
+        char *buf = nullptr;
+        EXPECT_EQ(iMake_DVKReqPKT(0, identity.c_str(), &t.ctx, &len, &buf), 0);
+        vFreeData(buf);
+    };
+    EXPECT_EQ(dvkc::test::marks_and_entries(GetParam(), [] {}), GetParam().expected) << "the host alone";
+    EXPECT_EQ(dvkc::test::marks_and_entries(GetParam(), build_request), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(RequestDocument, HostMarks, ::testing::ValuesIn(dvkc::test::marked_queues()),
+                         [](const ::testing::TestParamInfo<dvkc::test::MarkedQueue> &info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(RequestDocument, ExactDocumentForThreeRecordsInTableOrder)
 {
     Table t{{"a", "1"}, {"<b&>", "x<y>"}, {"cccccccccccccccc", "dddddddddd"}};

@@ -4,10 +4,12 @@
 #include <openssl/ssl.h>
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "exchange_helpers.h"
+#include "send_count.h"
 
 namespace dvkc::test {
 namespace {
@@ -47,15 +49,25 @@ TEST_P(RequestBytes, ServiceReceivesExactlyTheRequestText)
     call.path = c.path;
     call.body = c.body;
     call.body_len = c.body_len;
-    const Received received = send_request(call);
-    ASSERT_EQ(received.result, 0);
+    std::int32_t result = -1;
+    const std::optional<int> sends = sends_during([&] { result = send_request(call).result; });
+    ASSERT_EQ(result, 0);
+    // The request leaves in one send, however many records it takes: the call
+    // makes as many sends as one whose request fits a single record.
+    const std::optional<int> one_record_sends =
+        sends_during([&] { EXPECT_EQ(send_request(service->port(), shared_pki().trust_root_intermediate).result, 0); });
     service->stop();
-    ASSERT_EQ(service->requests().size(), 1U);
+    ASSERT_EQ(service->requests().size(), 2U);
     EXPECT_EQ(service->requests()[0], c.expected);
+    if (sends && one_record_sends) {
+        EXPECT_EQ(*sends, *one_record_sends) << "sends of the whole call, against those of a one-record request";
+    }
 }
 
 const std::string kLongPath = "/" + std::string(5000, 'q');
 const std::string kLongBody(70000, 'b');  // the request spans several TLS records
+// A body that makes the request one byte longer than a TLS record holds (16384).
+const std::string kOneOverARecord(16385 - request_text("/p", "NNNNN", "").size(), 'o');  // a 5-digit length
 
 INSTANTIATE_TEST_SUITE_P(
     Exchange, RequestBytes,
@@ -68,6 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RequestCase{"EmptyPathAndBody", "", "", 0, request_text("", "18", "")},
                     RequestCase{"LongPath", kLongPath, "X", 1, request_text(kLongPath, "19", "X")},
                     RequestCase{"LongBody", "/p", kLongBody, 70000, request_text("/p", "70018", kLongBody)},
+                    RequestCase{"OneByteOverARecord", "/p", kOneOverARecord,
+                                static_cast<std::int32_t>(kOneOverARecord.size()),
+                                request_text("/p", std::to_string(kOneOverARecord.size() + 18), kOneOverARecord)},
                     RequestCase{"UnderstatedBodyLength", "/p", "XYZ", 1, request_text("/p", "19", "XYZ")},
                     RequestCase{"NegativeBodyLength", "/p", "XYZ", -100, request_text("/p", "-82", "XYZ")}),
     [](const testing::TestParamInfo<RequestCase> &info) { return std::string(info.param.name); });
