@@ -19,14 +19,15 @@ struct CheckOptions {
     std::string port;  // --port as given (else DVKC_PORT, else 443)
     std::string trust_file;
     bool json = false;  // --output json
+    long timeout = 10;  // seconds for connecting and the handshake together; 0: no limit
 };
 
 // Adds the subcommand, binds its options and, once parsed, runs it.
 void setup_check(CLI::App &app, ToolContext &tool);
 
 // Runs the check; returns the exit status: 0 when the exchange would succeed,
-// 4 when it would fail, 3 when the trust file does not load, 2 for a missing
-// host or trust file.
+// 4 when it would fail, 3 when the trust file does not load, 6 when the
+// server took longer than the time limit, 2 for a missing host or trust file.
 int run_check(const CheckOptions &options, std::ostream &out = std::cout, std::ostream &err = std::cerr);
 
 }  // namespace dvkc::tool
