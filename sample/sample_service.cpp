@@ -56,6 +56,8 @@ SampleService::SampleService(SampleServiceOptions options) : state_(std::make_un
     service.max_request_bytes = 4U << 20U;
     service.no_delay = true;
     service.idle_timeout_ms = state->options.idle_timeout_ms;
+    service.connection_deadline_ms = state->options.connection_deadline_ms;
+    service.evict_idle_after_ms = state->options.evict_idle_after_ms;
     service.max_tls_version = state->options.max_tls_version;
     if (service.max_tls_version != 0 && service.max_tls_version < TLS1_2_VERSION) {
         service.security_level = 0;  // where OpenSSL still speaks TLS 1.0 and 1.1

@@ -19,11 +19,13 @@ class TlsService;
 struct SampleServiceOptions {
     TlsIdentity identity;  // chain (leaf first) and key
     std::string address = "127.0.0.1";
-    std::uint16_t port = 0;             // 0: an ephemeral port
-    CodeTable codes;                    // SN -> Code; others by default_code()
-    std::optional<std::int32_t> error;  // answer every query with this ErrID
-    int idle_timeout_ms = 30'000;       // a connection silent this long is closed
-    int max_tls_version = 0;            // e.g. TLS1_1_VERSION (then at security level 0); 0: OpenSSL's default
+    std::uint16_t port = 0;               // 0: an ephemeral port
+    CodeTable codes;                      // SN -> Code; others by default_code()
+    std::optional<std::int32_t> error;    // answer every query with this ErrID
+    int idle_timeout_ms = 30'000;         // a connection silent this long is closed
+    int connection_deadline_ms = 30'000;  // a connection is closed this long after it was accepted
+    int evict_idle_after_ms = 1000;       // with every worker taken, the longest idle is closed after this
+    int max_tls_version = 0;              // e.g. TLS1_1_VERSION (then at security level 0); 0: OpenSSL's default
     // One line per request (and per connection that failed before one);
     // called from the service's threads, one call at a time.
     std::function<void(std::string_view line)> log;

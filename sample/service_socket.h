@@ -46,10 +46,11 @@ private:
     Socket write_end_ = kNoSocket;
 };
 
-enum class Ready { connection, woken, failed };
+enum class Ready { connection, woken, timed_out, failed };
 
-// Waits until `listener` has a connection or `waker` was woken.
-Ready wait_for_connection(Socket listener, const Waker &waker);
+// Waits until `listener` has a connection or `waker` was woken, or at most
+// `timeout_ms` when that is not negative.
+Ready wait_for_connection(Socket listener, const Waker &waker, int timeout_ms = -1);
 
 // Accepts one connection (not inherited), or kNoSocket; `peer` gets the
 // client's address as "a.b.c.d:port", `exhausted` whether the failure was a

@@ -8,8 +8,8 @@
 #include <condition_variable>
 #include <iterator>
 #include <list>
+#include <map>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -63,6 +63,13 @@ public:
     }
 
     void adopt(Socket socket) noexcept { socket_ = socket; }
+    void reset() noexcept
+    {
+        if (socket_ != net::kNoSocket) {
+            net::close(socket_);
+            socket_ = net::kNoSocket;
+        }
+    }
     Socket get() const noexcept { return socket_; }
 
 private:
@@ -98,9 +105,26 @@ SslCtxPtr make_context(const ServiceOptions &options)
 }  // namespace
 
 struct TlsService::State {
+    using Clock = std::chrono::steady_clock;
+
     struct Worker {
         std::thread thread;
         bool finished = false;
+    };
+
+    // Where a connection is in its life.
+    enum class Phase {
+        greeting,   // handshake and request under way: idle from the service's side
+        answering,  // the handler runs or its answer is being written
+        closing,    // answered, waiting for the client to hang up: idle
+    };
+
+    struct Connection {
+        std::string peer;
+        Phase phase = Phase::greeting;
+        Clock::time_point idle_since;  // when it began waiting on its client
+        Clock::time_point deadline = Clock::time_point::max();
+        bool closed = false;  // shut down by the service (evicted, overdue or stopping)
     };
 
     ServiceOptions options;
@@ -115,10 +139,9 @@ struct TlsService::State {
     std::condition_variable changed;
     bool started = false;
     bool stopping = false;
-    std::set<Socket> open_connections;  // shut down by stop() to end blocked reads and writes
+    std::map<Socket, Connection> connections;  // open ones; shut down by stop() to end blocked calls
     std::list<Worker> workers;
     std::size_t busy = 0;
-    std::list<Socket> waiting;  // connections yet to deliver their request, oldest first
     std::vector<std::string> requests;
 
     std::atomic<std::size_t> accepted{0};
@@ -162,56 +185,176 @@ struct TlsService::State {
         }
     }
 
-    // Waits for the next connection; kNoSocket once the service stops.
-    Socket next_connection(std::string &peer)
+    // Accepts the connection waiting, or kNoSocket (it went away, or
+    // descriptors ran short: then after a short pause for some to come free).
+    Socket accept_one(std::string &peer)
     {
-        for (;;) {
-            if (net::wait_for_connection(listener.get(), waker) != net::Ready::connection) {
-                return net::kNoSocket;
-            }
-            bool exhausted = false;
-            const Socket fd = net::accept_connection(listener.get(), peer, exhausted);
-            if (fd != net::kNoSocket) {
-                return fd;
-            }
-            if (exhausted) {
-                report("accept: " + net::last_error());
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));  // let descriptors come free
+        bool exhausted = false;
+        const Socket fd = net::accept_connection(listener.get(), peer, exhausted);
+        if (fd == net::kNoSocket && exhausted) {
+            report("accept: " + net::last_error());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return fd;
+    }
+
+    // Shuts a connection down (its worker's blocked call returns) and marks it.
+    static void close_connection(Socket fd, Connection &connection)
+    {
+        net::shutdown_both(fd);
+        connection.closed = true;
+    }
+
+    // Closes the connections past their deadline; returns their peers.
+    std::vector<std::string> close_overdue(Clock::time_point now)
+    {
+        std::vector<std::string> overdue;
+        for (auto &[fd, connection] : connections) {
+            if (!connection.closed && connection.deadline <= now) {
+                close_connection(fd, connection);
+                overdue.push_back(connection.peer);
             }
         }
+        return overdue;
+    }
+
+    Clock::time_point next_deadline() const
+    {
+        Clock::time_point next = Clock::time_point::max();
+        for (const auto &[fd, connection] : connections) {
+            if (!connection.closed && connection.deadline < next) {
+                next = connection.deadline;
+            }
+        }
+        return next;
+    }
+
+    Clock::duration eviction_grace() const { return std::chrono::milliseconds(options.evict_idle_after_ms); }
+
+    // The connection idle longest, if any is idle (see ServiceOptions).
+    std::map<Socket, Connection>::iterator idlest()
+    {
+        auto found = connections.end();
+        for (auto it = connections.begin(); it != connections.end(); ++it) {
+            if (!it->second.closed && it->second.phase != Phase::answering &&
+                (found == connections.end() || it->second.idle_since < found->second.idle_since)) {
+                found = it;
+            }
+        }
+        return found;
+    }
+
+    // Milliseconds from now to `when` for a poll, -1 for never.
+    static int poll_timeout(Clock::time_point when, Clock::time_point now)
+    {
+        if (when == Clock::time_point::max()) {
+            return -1;
+        }
+        if (when <= now) {
+            return 0;
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+        return wait > 60'000 ? 60'000 : static_cast<int>(wait);
+    }
+
+    // Waits on `changed` until `when` (never: until notified).
+    void wait_until(std::unique_lock<std::mutex> &lock, Clock::time_point when)
+    {
+        if (when == Clock::time_point::max()) {
+            changed.wait(lock);
+        } else {
+            changed.wait_until(lock, when);
+        }
+    }
+
+    void report_overdue(const std::vector<std::string> &peers) const
+    {
+        for (const std::string &peer : peers) {
+            report(peer + ": closed: the connection's time limit (" + std::to_string(options.connection_deadline_ms) +
+                   " ms) was reached");
+        }
+    }
+
+    enum class Next { stop, look_again, wait_for_connection };
+
+    // Enforces the deadlines, then tells what the acceptor does next and, to
+    // wait for a connection, for how long at most (-1: as long as it takes).
+    Next before_accept(int &timeout_ms)
+    {
+        std::vector<std::string> overdue;
+        Next next = Next::wait_for_connection;
+        {
+            std::unique_lock lock(mutex);
+            reap_finished_workers();
+            if (stopping) {
+                return Next::stop;
+            }
+            const Clock::time_point now = Clock::now();
+            overdue = close_overdue(now);
+            const Clock::time_point deadline = next_deadline();
+            timeout_ms = poll_timeout(deadline, now);
+            if (options.concurrent && busy >= options.max_connections) {
+                // Full: a new connection is taken only in the place of an idle
+                // one; until one has idled long enough, new ones stay in the backlog.
+                const auto candidate = idlest();
+                const Clock::time_point evictable = candidate == connections.end()
+                                                        ? Clock::time_point::max()
+                                                        : candidate->second.idle_since + eviction_grace();
+                if (evictable > now) {
+                    wait_until(lock, evictable < deadline ? evictable : deadline);
+                    next = Next::look_again;
+                }
+            }
+        }
+        report_overdue(overdue);
+        return next;
     }
 
     void accept_loop()
     {
         net::block_sigpipe_in_this_thread();
         for (;;) {
+            int timeout_ms = -1;
+            const Next next = before_accept(timeout_ms);
+            if (next == Next::stop) {
+                return;
+            }
+            if (next == Next::look_again) {
+                continue;
+            }
+            const net::Ready ready = net::wait_for_connection(listener.get(), waker, timeout_ms);
+            if (ready == net::Ready::timed_out) {
+                continue;
+            }
+            if (ready != net::Ready::connection) {
+                return;
+            }
             {
                 std::unique_lock lock(mutex);
-                reap_finished_workers();
-                if (options.concurrent) {
-                    // A connection still waiting for its request can make room for a new one.
-                    changed.wait(lock,
-                                 [this] { return stopping || busy < options.max_connections || !waiting.empty(); });
-                }
-                if (stopping) {
+                const Room room = make_room(lock);
+                if (room == Room::stopping) {
                     return;
+                }
+                if (room == Room::none) {
+                    continue;
                 }
             }
             std::string peer;
-            const Socket fd = next_connection(peer);
+            const Socket fd = accept_one(peer);
             if (fd == net::kNoSocket) {
-                return;
+                continue;
             }
             accepted.fetch_add(1);
             tune_connection(fd);
             {
-                std::unique_lock lock(mutex);
-                if (!make_room(lock)) {
-                    net::close(fd);
-                    return;
+                const std::lock_guard lock(mutex);
+                Connection &connection = connections[fd];
+                connection.peer = peer;
+                connection.idle_since = Clock::now();
+                if (options.concurrent && options.connection_deadline_ms > 0) {
+                    connection.deadline =
+                        connection.idle_since + std::chrono::milliseconds(options.connection_deadline_ms);
                 }
-                open_connections.insert(fd);
-                waiting.push_back(fd);
             }
             if (!options.concurrent) {
                 serve(fd, peer);
@@ -232,33 +375,62 @@ struct TlsService::State {
             } catch (const std::system_error &error) {
                 --busy;
                 workers.erase(self);
-                open_connections.erase(fd);
+                connections.erase(fd);
                 net::close(fd);
                 report(std::string("no thread for a connection: ") + error.what());
             }
         }
     }
 
-    // With every worker taken, closes the connection that has waited longest
-    // for its request, so that idle clients never keep others out; waits
-    // for its worker to end. False when the service stops.
-    bool make_room(std::unique_lock<std::mutex> &lock)
+    enum class Room { free, none, stopping };
+
+    // A connection waits to be accepted. With every worker taken, closes the
+    // connection idle longest if it has been idle long enough, so that idle
+    // clients never keep others out, and waits for its worker to end; else
+    // there is no room yet and the new connection stays in the backlog.
+    Room make_room(std::unique_lock<std::mutex> &lock)
     {
-        if (options.concurrent && busy >= options.max_connections && !waiting.empty()) {
-            net::shutdown_both(waiting.front());
-            waiting.pop_front();
+        if (stopping) {
+            return Room::stopping;
         }
-        if (options.concurrent) {
-            changed.wait(lock, [this] { return stopping || busy < options.max_connections; });
+        if (!options.concurrent || busy < options.max_connections) {
+            return Room::free;
         }
-        return !stopping;
+        const auto candidate = idlest();
+        if (candidate == connections.end() || candidate->second.idle_since + eviction_grace() > Clock::now()) {
+            return Room::none;
+        }
+        close_connection(candidate->first, candidate->second);
+        // Its worker ends promptly: every call it can be blocked in returns
+        // on the shut-down socket, and it is not running the handler.
+        changed.wait(lock, [this] { return stopping || busy < options.max_connections; });
+        return stopping ? Room::stopping : Room::free;
     }
 
-    // The connection delivered its request (or ended): no longer evictable.
-    void stop_waiting(Socket fd)
+    // The request is in: the connection is being answered and cannot be
+    // evicted. False when the service already closed it.
+    bool begin_answer(Socket fd)
     {
         const std::lock_guard lock(mutex);
-        waiting.remove(fd);
+        const auto it = connections.find(fd);
+        if (it == connections.end() || it->second.closed) {
+            return false;
+        }
+        it->second.phase = Phase::answering;
+        return true;
+    }
+
+    // The answer is out: the connection idles until the client hangs up.
+    void begin_closing(Socket fd)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            if (const auto it = connections.find(fd); it != connections.end()) {
+                it->second.phase = Phase::closing;
+                it->second.idle_since = Clock::now();
+            }
+        }
+        changed.notify_all();
     }
 
     // The answer leaves at once (no wait for the acknowledgement of the
@@ -310,8 +482,7 @@ struct TlsService::State {
         ERR_clear_error();
         {
             const std::lock_guard lock(mutex);
-            open_connections.erase(fd);
-            waiting.remove(fd);
+            connections.erase(fd);
         }
         net::close(fd);
     }
@@ -370,9 +541,12 @@ struct TlsService::State {
             return;
         }
         const std::string request = read_request(connection.get());
-        stop_waiting(fd);
         if (request.empty()) {
             report(peer + ": closed before sending a request");
+            return;
+        }
+        if (!begin_answer(fd)) {
+            report(peer + ": closed by the service before it was answered");
             return;
         }
         if (options.record_requests) {
@@ -402,6 +576,7 @@ struct TlsService::State {
             SSL_shutdown(connection.get());
         }
         net::shutdown_sending(fd);
+        begin_closing(fd);
         drain(fd);
     }
 };
@@ -433,8 +608,8 @@ void TlsService::stop()
         const std::lock_guard lock(state.mutex);
         if (!state.stopping) {
             state.stopping = true;
-            for (const Socket fd : state.open_connections) {
-                net::shutdown_both(fd);
+            for (auto &[fd, connection] : state.connections) {
+                State::close_connection(fd, connection);
             }
             state.waker.wake();
         }
@@ -443,6 +618,8 @@ void TlsService::stop()
     if (state.acceptor.joinable()) {
         state.acceptor.join();
     }
+    // Clients still waiting in the backlog are refused rather than left waiting.
+    state.listener.reset();
     // No worker is added once the acceptor is gone.
     for (State::Worker &worker : state.workers) {
         if (worker.thread.joinable()) {

@@ -62,11 +62,21 @@ struct ServiceOptions {
     bool send_close_notify = true;               // false: the answer ends with a bare TCP close
     std::size_t max_request_bytes = 16U << 20U;  // reading stops there; the handler gets what came
     bool concurrent = false;                     // true: one thread per connection, up to max_connections at once
-    std::size_t max_connections = 32;            // beyond: the connection waiting longest for its request is closed
+    std::size_t max_connections = 32;            // beyond: new connections wait in the listen backlog (see below)
     bool record_requests = true;                 // keep every raw request for requests()
     bool no_delay = true;                        // TCP_NODELAY on every connection
     int idle_timeout_ms = 0;                     // > 0: a connection silent (or stuck) this long is closed
-    int min_tls_version = 0;                     // e.g. TLS1_2_VERSION; 0: OpenSSL's default
+    // With every worker taken and a connection waiting to be accepted, the
+    // connection idle longest is closed to make room for it, if it has been
+    // idle at least this long: idle means waiting for its request (from the
+    // accept on) or for the client to hang up after its answer, never while
+    // it is being answered. Until then the new connection waits in the
+    // backlog; a client is never closed for another in its first moments.
+    int evict_idle_after_ms = 1000;
+    // > 0: a connection is closed this long after it was accepted, whatever
+    // it does (a concurrent service only).
+    int connection_deadline_ms = 0;
+    int min_tls_version = 0;  // e.g. TLS1_2_VERSION; 0: OpenSSL's default
     int max_tls_version = 0;
     int security_level = -1;  // -1: OpenSSL's default
     // Told about connections that end without an answer (failed handshake,

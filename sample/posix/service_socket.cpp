@@ -71,16 +71,19 @@ void Waker::wake() noexcept
     [[maybe_unused]] const ssize_t ignored = ::write(fd_of(write_end_), &byte, 1);
 }
 
-Ready wait_for_connection(Socket listener, const Waker &waker)
+Ready wait_for_connection(Socket listener, const Waker &waker, int timeout_ms)
 {
     for (;;) {
         pollfd watched[2] = {{fd_of(listener), POLLIN, 0}, {fd_of(waker.waitable()), POLLIN, 0}};
-        const int ready = ::poll(watched, 2, -1);
+        const int ready = ::poll(watched, 2, timeout_ms);
         if (ready < 0 && errno == EINTR) {
-            continue;
+            continue;  // a signal cuts the wait short; the caller waits again with a fresh limit
         }
         if (ready < 0) {
             return Ready::failed;
+        }
+        if (ready == 0) {
+            return Ready::timed_out;
         }
         return watched[1].revents != 0 ? Ready::woken : Ready::connection;
     }

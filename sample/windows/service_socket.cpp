@@ -102,12 +102,15 @@ void Waker::wake() noexcept
     ::send(handle_of(write_end_), &byte, 1, 0);
 }
 
-Ready wait_for_connection(Socket listener, const Waker &waker)
+Ready wait_for_connection(Socket listener, const Waker &waker, int timeout_ms)
 {
     WSAPOLLFD watched[2] = {{handle_of(listener), POLLRDNORM, 0}, {handle_of(waker.waitable()), POLLRDNORM, 0}};
-    const int ready = ::WSAPoll(watched, 2, -1);
+    const int ready = ::WSAPoll(watched, 2, timeout_ms);
     if (ready < 0) {
         return Ready::failed;
+    }
+    if (ready == 0) {
+        return Ready::timed_out;
     }
     return watched[1].revents != 0 ? Ready::woken : Ready::connection;
 }

@@ -53,10 +53,9 @@ std::string key_type(EVP_PKEY *key)
     return text;
 }
 
-std::string key_digest(X509 *certificate)
+// The SHA-256 of `size` DER bytes (OpenSSL's, freed here), lowercase hex.
+std::string der_digest(unsigned char *der, int size)
 {
-    unsigned char *der = nullptr;
-    const int size = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
     if (size <= 0) {
         return {};
     }
@@ -88,7 +87,12 @@ CertificateFacts certificate_facts(X509 *certificate)
         facts.key_type = key_type(key);
         facts.key_bits = EVP_PKEY_get_bits(key);
     }
-    facts.key_sha256 = key_digest(certificate);
+    unsigned char *key_der = nullptr;
+    const int key_size = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &key_der);
+    facts.key_sha256 = der_digest(key_der, key_size);
+    unsigned char *der = nullptr;
+    const int size = i2d_X509(certificate, &der);
+    facts.sha256 = der_digest(der, size);
     if (const ASN1_BIT_STRING *bits = X509_get0_pubkey_bitstr(certificate); bits != nullptr) {
         facts.has_key_bits = true;
         facts.key_bits_raw.assign(reinterpret_cast<const char *>(ASN1_STRING_get0_data(bits)),

@@ -16,6 +16,7 @@ struct CertificateFacts {
     std::string key_type;       // "EC prime256v1", "RSA", "ED25519"
     int key_bits = 0;           //
     std::string key_sha256;     // SHA-256 of the DER SubjectPublicKeyInfo, lowercase hex
+    std::string sha256;         // SHA-256 of the whole certificate (DER): which copy it is
     bool has_key_bits = false;  // the certificate has a subjectPublicKey BIT STRING
     std::string key_bits_raw;   // its bytes: the library's key identity
 };

@@ -21,13 +21,17 @@ const char *const check_footer =
     "file, whether each presented issuer's key is in the trust file, whether the\n"
     "chain verifies (else the error and its depth), then the result\n"
     "iSSL_SendThenRecv would give (0, -6, -8, -9, -12 or -17) and what would fix it.\n"
-    "Key SHA-256: of the certificate's DER SubjectPublicKeyInfo.\n"
+    "Key SHA-256: of the certificate's DER SubjectPublicKeyInfo. Connecting and\n"
+    "the handshake together may take --timeout seconds (the library's exchange\n"
+    "has no such limit): a server slower than that gets no verdict. In JSON,\n"
+    "bytes that are not UTF-8 are written as \\xHH.\n"
     "Environment: DVKC_HOST, DVKC_PORT and DVKC_TRUST stand in for the options.\n\n"
     "Exit status:\n"
     "  0  the exchange would succeed\n"
     "  2  bad command line\n"
     "  3  the trust file cannot be loaded (-6)\n"
     "  4  the exchange would fail (-8, -9, -12, -13 or -17)\n"
+    "  6  no verdict: connecting or the handshake took longer than --timeout\n"
     "  1  unexpected failure\n";
 
 }  // namespace
@@ -46,6 +50,10 @@ void setup_check(CLI::App &app, ToolContext &tool)
         ->type_name("FORMAT")
         ->check(CLI::IsMember({"text", "json"}))
         ->default_str("text");
+    command->add_option("--timeout", options.timeout, "Seconds connecting and the handshake may take (0: no limit)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0L, 86400L))
+        ->capture_default_str();
     command->footer(check_footer);
     command->callback([&tool, shared] { tool.status = run_check(*shared, tool.out, tool.err); });
 }
@@ -71,9 +79,10 @@ int run_check(CheckOptions options, std::ostream &out, std::ostream &err)
         report.trust.refusal = e.what();
     }
     if (report.trust.loaded) {
-        report.seen = inspect_server(report.host, report.port, trust->path());
+        report.seen =
+            inspect_server(report.host, report.port, trust->path(), std::chrono::seconds(options.timeout));
     }
-    report.verdict = judge(report.host, report.port, report.trust, report.seen);
+    report.verdict = judge(report.host, report.port, report.trust, report.seen, options.timeout);
     if (options.json) {
         write_check_json(out, report);
     } else {

@@ -9,6 +9,74 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// The length of the UTF-8 sequence starting at `at`, or 0 when it is not one
+// (overlong forms, surrogates and code points past U+10FFFF included).
+std::size_t utf8_sequence(const std::string &text, std::size_t at)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string utf8_or_escaped(const std::string &text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        if (const std::size_t length = utf8_sequence(text, at); length != 0) {
+            out.append(text, at, length);
+            at += length;
+        } else {
+            const auto byte = static_cast<unsigned char>(text[at++]);
+            out += "\\x";
+            out += hex[byte >> 4U];
+            out += hex[byte & 15U];
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// Every string of `json` made valid UTF-8.
+void escape_strings(Json &json)
+{
+    if (json.is_string()) {
+        json = utf8_or_escaped(json.get<std::string>());
+    } else if (json.is_structured()) {
+        for (Json &element : json) {
+            escape_strings(element);
+        }
+    }
+}
+
 std::string words(std::int32_t result)
 {
     return std::string(describe(Call::exchange, result));
@@ -53,7 +121,10 @@ void write_check_text(std::ostream &out, const CheckReport &report)
         } else {
             out << "address: " << seen->address << " (" << seen->address_how << ")\n";
         }
-        if (seen->reached == ServerInspection::Reached::address) {
+        if (seen->timed_out) {
+            out << (seen->reached == ServerInspection::Reached::address ? "connection" : "TLS")
+                << ": no answer within the time limit\n";
+        } else if (seen->reached == ServerInspection::Reached::address) {
             out << "connection: refused or unreachable (" << seen->failure << ")\n";
         } else if (seen->reached == ServerInspection::Reached::connection) {
             out << "TLS: handshake failed: " << seen->failure << "\n";
@@ -104,8 +175,12 @@ void write_check_text(std::ostream &out, const CheckReport &report)
         }
     }
     const Verdict &verdict = report.verdict;
-    out << "\nVerdict: iSSL_SendThenRecv would return " << verdict.result << ": " << words(verdict.result) << "\n";
-    if (verdict.result == 0) {
+    if (verdict.timed_out) {
+        out << "\nVerdict: none: the server took longer than the time limit\n";
+    } else {
+        out << "\nVerdict: iSSL_SendThenRecv would return " << verdict.result << ": " << words(verdict.result) << "\n";
+    }
+    if (verdict.result == 0 && !verdict.timed_out) {
         out << "The server is trusted: the exchange would send the request and read the answer.\n";
     }
     for (const std::string &fix : verdict.fixes) {
@@ -154,9 +229,14 @@ void write_check_json(std::ostream &out, const CheckReport &report)
                               {"loaded", report.trust.loaded},
                               {"refusal", report.trust.loaded ? Json(nullptr) : Json(report.trust.refusal)},
                               {"certificates", trusted}};
-    json["verdict"] = Json{
-        {"result", report.verdict.result}, {"words", words(report.verdict.result)}, {"fixes", report.verdict.fixes}};
-    json["exit_status"] = verdict_exit_status(report.verdict);
+    const Verdict &verdict = report.verdict;
+    json["verdict"] = Json{{"result", verdict.timed_out ? Json(nullptr) : Json(verdict.result)},
+                           {"words", verdict.timed_out ? Json("no verdict: the server took longer than the time limit")
+                                                       : Json(words(verdict.result))},
+                           {"timed_out", verdict.timed_out},
+                           {"fixes", verdict.fixes}};
+    json["exit_status"] = verdict_exit_status(verdict);
+    escape_strings(json);
     out << json.dump(2) << "\n";
 }
 

@@ -20,6 +20,10 @@ struct CheckReport {
     Verdict verdict;
 };
 
+// `text` with every byte that does not belong to a UTF-8 sequence written
+// as the four characters \xHH (lowercase hex), so that JSON can carry it.
+std::string utf8_or_escaped(const std::string &text);
+
 void write_check_text(std::ostream &out, const CheckReport &report);
 void write_check_json(std::ostream &out, const CheckReport &report);
 

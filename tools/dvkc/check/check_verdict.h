@@ -12,6 +12,9 @@
 
 namespace dvkc::tool {
 
+// The exit status of a check that ran out of time (the others are the tool's).
+inline constexpr int exit_check_timed_out = 6;
+
 // An issuer certificate the server presented (depth 1 on) and the first
 // trust file entry (from 1) carrying its key, if any.
 struct IssuerKey {
@@ -24,15 +27,18 @@ std::vector<IssuerKey> issuer_keys(const std::vector<CertificateFacts> &presente
                                    const std::vector<CertificateFacts> &trusted);
 
 struct Verdict {
-    std::int32_t result = 0;         // 0, -6, -8, -9, -12, -13 or -17
+    std::int32_t result = 0;         // 0, -6, -8, -9, -12, -13 or -17; meaningless when timed out
     std::vector<std::string> fixes;  // what would fix it, in plain words
+    bool timed_out = false;          // no result: connecting or the handshake took longer than the limit
 };
 
-// The server is only looked at when the trust file loads (`seen` is then set).
+// The server is only looked at when the trust file loads (`seen` is then
+// set); `timeout_seconds` is the limit it was looked at with.
 Verdict judge(const std::string &host, std::uint16_t port, const TrustFileFacts &trust,
-              const std::optional<ServerInspection> &seen);
+              const std::optional<ServerInspection> &seen, long timeout_seconds);
 
-// 0 for result 0, 3 for a trust file that does not load, 4 for any other failure.
+// 0 for result 0, 3 for a trust file that does not load, 6 for a check that
+// ran out of time, 4 for any other failure.
 int verdict_exit_status(const Verdict &verdict);
 
 }  // namespace dvkc::tool

@@ -50,6 +50,12 @@ std::optional<HostAddress> find_host_address(const std::string &host)
     const char first = host.empty() ? '\0' : host[0];
     const std::uint32_t as_dotted = ::inet_addr(host.c_str());
     if (!((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))) {
+        in_addr checked{};
+        if (::inet_aton(host.c_str(), &checked) == 0) {
+            // inet_addr's answer for text it cannot read, as for an IPv6 address.
+            return HostAddress{as_dotted, "not a dotted IPv4 address, taken as one all the same: 255.255.255.255",
+                               true};
+        }
         return HostAddress{as_dotted, "taken as a dotted address, not looked up"};
     }
     if (const std::optional<std::uint32_t> found = by_name(host)) {

@@ -13,6 +13,7 @@ namespace dvkc::tool {
 struct HostAddress {
     std::uint32_t address = 0;  // network byte order
     std::string how;            // "looked up by name", ...
+    bool not_dotted = false;    // taken as dotted text but not dotted IPv4 text: 255.255.255.255
 };
 
 // The address, or nothing when the library would fail with -8.

@@ -1,6 +1,8 @@
 #include "check/server_inspection.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,7 +48,24 @@ std::string tls_failure(int *reason = nullptr)
     return words != nullptr ? words : "the connection ended during the handshake";
 }
 
-// Records every verification error and lets the handshake go on.
+// Whether `certificate` is one of those the server sent.
+bool sent_by_server(X509 *certificate, X509_STORE_CTX *store)
+{
+    STACK_OF(X509) *sent = X509_STORE_CTX_get0_untrusted(store);
+    if (X509_STORE_CTX_get0_cert(store) != nullptr && X509_cmp(X509_STORE_CTX_get0_cert(store), certificate) == 0) {
+        return true;
+    }
+    for (int i = 0; sent != nullptr && i < sk_X509_num(sent); ++i) {
+        if (X509_cmp(sk_X509_value(sent, i), certificate) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Records every verification error, with the certificate of the chain
+// OpenSSL built that it concerns, and lets the handshake go on, so that
+// everything presented can be shown.
 int record_and_continue(int ok, X509_STORE_CTX *store)
 {
     if (ok == 0) {
@@ -54,37 +73,112 @@ int record_and_continue(int ok, X509_STORE_CTX *store)
             static_cast<SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
         auto *errors = static_cast<std::vector<VerifyError> *>(SSL_get_app_data(connection));
         const int code = X509_STORE_CTX_get_error(store);
-        errors->push_back({code, X509_STORE_CTX_get_error_depth(store), X509_verify_cert_error_string(code)});
+        VerifyError error{code, X509_STORE_CTX_get_error_depth(store), X509_verify_cert_error_string(code), {}, false};
+        if (X509 *certificate = X509_STORE_CTX_get_current_cert(store); certificate != nullptr) {
+            error.certificate = certificate_facts(certificate);
+            error.from_trust_file = !sent_by_server(certificate, store);
+        }
+        errors->push_back(std::move(error));
     }
     return 1;
 }
 
-// TCP connection to `address`:`port`; the socket is -1 inside on failure.
-bool connect_to(const Socket &socket, std::uint32_t address, std::uint16_t port, std::string &failure)
+using Clock = std::chrono::steady_clock;
+
+// The end of the time allowed, if any.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::milliseconds limit) : unlimited_(limit.count() <= 0), end_(Clock::now() + limit) {}
+
+    // What is left, for poll(): -1 without a limit.
+    int poll_ms() const
+    {
+        if (unlimited_) {
+            return -1;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
+        return left < 0 ? 0 : static_cast<int>(left);
+    }
+
+private:
+    bool unlimited_;
+    Clock::time_point end_;
+};
+
+// Waits until `fd` is ready for `events`; false when the time ran out.
+bool wait_ready(int fd, short events, const Deadline &deadline)
 {
-    if (socket.get() < 0) {
+    for (;;) {
+        pollfd watched{fd, events, 0};
+        const int ready = ::poll(&watched, 1, deadline.poll_ms());
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready != 0;  // an error: the next call on the socket tells it
+    }
+}
+
+enum class Outcome { done, failed, timed_out };
+
+// TCP connection to `address`:`port` before the deadline; the socket stays
+// non-blocking for the handshake.
+Outcome connect_to(const Socket &socket, std::uint32_t address, std::uint16_t port, const Deadline &deadline,
+                   std::string &failure)
+{
+    if (socket.get() < 0 || ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK) != 0) {
         failure = std::string("no TCP socket: ") + std::generic_category().message(errno);
-        return false;
+        return Outcome::failed;
     }
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     target.sin_addr.s_addr = address;
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
-        failure = std::generic_category().message(errno);
-        return false;
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr *>(&target), sizeof target) == 0) {
+        return Outcome::done;
     }
-    return true;
+    if (errno != EINPROGRESS) {
+        failure = std::generic_category().message(errno);
+        return Outcome::failed;
+    }
+    if (!wait_ready(socket.get(), POLLOUT, deadline)) {
+        return Outcome::timed_out;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+        failure = std::generic_category().message(error != 0 ? error : errno);
+        return Outcome::failed;
+    }
+    return Outcome::done;
+}
+
+// SSL_connect on the non-blocking socket until it ends or the time runs out.
+Outcome handshake(SSL *connection, int fd, const Deadline &deadline)
+{
+    for (;;) {
+        const int result = SSL_connect(connection);
+        if (result == 1) {
+            return Outcome::done;
+        }
+        const int wanted = SSL_get_error(connection, result);
+        if (wanted != SSL_ERROR_WANT_READ && wanted != SSL_ERROR_WANT_WRITE) {
+            return Outcome::failed;
+        }
+        if (!wait_ready(fd, wanted == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)) {
+            return Outcome::timed_out;
+        }
+    }
 }
 
 // Whether the server completes a handshake at TLS 1.0 or 1.1 (OpenSSL's
 // security level 0, nothing verified): which old version it speaks.
-std::string old_version_spoken(std::uint32_t address, std::uint16_t port)
+std::string old_version_spoken(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds limit)
 {
+    const Deadline deadline(limit);
     const SslCtxHandle context(SSL_CTX_new(TLS_client_method()));
     const Socket socket;
     std::string ignored;
-    if (!context || !connect_to(socket, address, port, ignored)) {
+    if (!context || connect_to(socket, address, port, deadline, ignored) != Outcome::done) {
         return {};
     }
     SSL_CTX_set_security_level(context.get(), 0);
@@ -94,7 +188,8 @@ std::string old_version_spoken(std::uint32_t address, std::uint16_t port)
     }
     const SslHandle connection(SSL_new(context.get()));
     std::string version;
-    if (connection && SSL_set_fd(connection.get(), socket.get()) == 1 && SSL_connect(connection.get()) == 1) {
+    if (connection && SSL_set_fd(connection.get(), socket.get()) == 1 &&
+        handshake(connection.get(), socket.get(), deadline) == Outcome::done) {
         version = SSL_get_version(connection.get());
     }
     ERR_clear_error();
@@ -103,7 +198,8 @@ std::string old_version_spoken(std::uint32_t address, std::uint16_t port)
 
 }  // namespace
 
-ServerInspection inspect_server(const std::string &host, std::uint16_t port, const std::string &trust_file)
+ServerInspection inspect_server(const std::string &host, std::uint16_t port, const std::string &trust_file,
+                                std::chrono::milliseconds limit)
 {
     ServerInspection seen;
     const std::optional<HostAddress> address = find_host_address(host);
@@ -114,10 +210,14 @@ ServerInspection inspect_server(const std::string &host, std::uint16_t port, con
     seen.reached = ServerInspection::Reached::address;
     seen.address = dotted(address->address);
     seen.address_how = address->how;
+    seen.address_not_dotted = address->not_dotted;
 
     const SigpipeBlock no_sigpipe;
+    const Deadline deadline(limit);
     const Socket socket;
-    if (!connect_to(socket, address->address, port, seen.failure)) {
+    if (const Outcome connected = connect_to(socket, address->address, port, deadline, seen.failure);
+        connected != Outcome::done) {
+        seen.timed_out = connected == Outcome::timed_out;
         return seen;
     }
     seen.reached = ServerInspection::Reached::connection;
@@ -137,13 +237,18 @@ ServerInspection inspect_server(const std::string &host, std::uint16_t port, con
         throw std::runtime_error("cannot set up a TLS connection");
     }
     SSL_set_app_data(connection.get(), &seen.verify_errors);
-    if (SSL_connect(connection.get()) != 1) {
+    if (const Outcome shaken = handshake(connection.get(), socket.get(), deadline); shaken != Outcome::done) {
+        if (shaken == Outcome::timed_out) {
+            ERR_clear_error();
+            seen.timed_out = true;
+            return seen;
+        }
         int reason = 0;
         seen.failure = tls_failure(&reason);
         seen.protocol_refused = reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION || reason == SSL_R_UNSUPPORTED_PROTOCOL ||
                                 reason == SSL_R_NO_PROTOCOLS_AVAILABLE || reason == SSL_R_WRONG_SSL_VERSION;
         if (seen.protocol_refused) {
-            seen.old_version = old_version_spoken(address->address, port);
+            seen.old_version = old_version_spoken(address->address, port, limit);
         }
         return seen;
     }

@@ -90,10 +90,13 @@ void setup_serve(CLI::App &app, ToolContext &tool)
                                 "already there are never overwritten. The clients' trust file is printed.\n"
                                 "A record's code comes from --codes, else it is the sum of its SN's bytes\n"
                                 "modulo 1000. One log line per request: time, peer, records, result.\n"
-                                "Malformed requests are answered with HTTP 400. A connection silent for\n"
-                                "30 s is closed, and when every worker is taken the connection waiting\n"
-                                "longest for its request is closed for a new one. Stops on SIGINT, SIGTERM\n"
-                                "or SIGHUP, with exit status 0.\n\n") +
+                                "Malformed requests are answered with HTTP 400. At most 32 connections\n"
+                                "are served at once, each closed 30 s after it was accepted whatever it\n"
+                                "does. With all 32 taken a new connection waits in the backlog until one\n"
+                                "ends, or until a connection has idled 1 s (waiting for its request, or for\n"
+                                "its client to hang up after the answer; never while being answered): the\n"
+                                "one idle longest is then closed for it. Stops on SIGINT, SIGTERM or\n"
+                                "SIGHUP, with exit status 0.\n\n") +
                     exit_status_help);
     command->callback([&tool, serve] { tool.status = run_serve(*serve, tool.out, tool.err); });
 }

@@ -49,7 +49,7 @@ _dvkc()
             --sign-command --seed --output --output-file --dry-run --verbose --batch-size --jobs
             --timeout --sign-timeout --retry --fail-fast --quiet --no-progress --help" ;;
     serve) options="--listen --cert --key --chain --pki-dir --codes --error --tls-max --help" ;;
-    check) options="--host --port --trust --output --help" ;;
+    check) options="--host --port --trust --output --timeout --help" ;;
     codes) options="--markdown --help" ;;
     demo) options="--help" ;;
     esac
