@@ -216,10 +216,18 @@ public:
 
     bool run()
     {
-        const pid_t pid = start({measured_tool(), "query", "--host", kHost, "--port", std::to_string(service_.port()),
-                                 "--path", kPath, "--trust", service_.trust(), "--identity", service_.identity(),
-                                 "--records", records_, "--signature", "s", "--batch-size", std::to_string(size_),
-                                 "--jobs", std::to_string(jobs_), "--output", "csv", "--quiet"},
+        const pid_t pid = start({measured_tool(), "query",
+                                 "--host",        kHost,
+                                 "--port",        std::to_string(service_.port()),
+                                 "--path",        kPath,
+                                 "--trust",       service_.trust(),
+                                 "--identity",    service_.identity(),
+                                 "--records",     records_,
+                                 "--signature",   "s",
+                                 "--batch-size",  std::to_string(size_),
+                                 "--jobs",        std::to_string(jobs_),
+                                 "--output",      "csv",
+                                 "--quiet"},
                                 "/dev/null", (service_.dir() / "query.err").string());
         const int status = wait_for(pid);
         if (status != 0) {

@@ -342,8 +342,7 @@ bool ChildProcess::running()
     return true;
 }
 
-ProcessResult ChildProcess::converse(std::string_view request, const ReplyLength &reply_length,
-                                     const RunLimits &limits)
+ProcessResult ChildProcess::converse(std::string_view request, const ReplyLength &reply_length, const RunLimits &limits)
 {
     ProcessResult result;
     if (pid_ <= 0) {
@@ -358,9 +357,9 @@ ProcessResult ChildProcess::converse(std::string_view request, const ReplyLength
             const int in = written < request.size() ? pipes.in.get() : -1;
             std::array<pollfd, 4> fds{};
             nfds_t count = 0;
-            for (const auto &[fd, events] : {std::pair{in, POLLOUT}, std::pair{pipes.out.get(), POLLIN},
-                                             std::pair{pipes.err.get(), POLLIN},
-                                             std::pair{stopper.cancel_fd(), POLLIN}}) {
+            for (const auto &[fd, events] :
+                 {std::pair{in, POLLOUT}, std::pair{pipes.out.get(), POLLIN}, std::pair{pipes.err.get(), POLLIN},
+                  std::pair{stopper.cancel_fd(), POLLIN}}) {
                 fds[count] = {fd, static_cast<short>(events), 0};
                 count += fd >= 0 ? 1 : 0;
             }

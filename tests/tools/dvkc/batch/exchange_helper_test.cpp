@@ -103,9 +103,10 @@ TEST_F(HelperExchange, ReplacedAfterAnyStop)
     };
     const Case cases[] = {
         {"time limit",
-         [](ExchangeHelper &h) { return h.exchange("stall", {std::chrono::seconds(1), -1}); },
-         Kind::timed_out,
-         ""},
+         [](ExchangeHelper &h) {
+             return h.exchange("stall", {std::chrono::seconds(1), -1});
+         },
+         Kind::timed_out, ""},
         {"interrupt",
          [](ExchangeHelper &h) {
              int cancel[2];
@@ -120,8 +121,7 @@ TEST_F(HelperExchange, ReplacedAfterAnyStop)
              ::close(cancel[1]);
              return outcome;
          },
-         Kind::cancelled,
-         ""},
+         Kind::cancelled, ""},
         {"killed during an exchange",
          [](ExchangeHelper &h) {
              std::jthread killer([pid = h.pid()] {
@@ -130,8 +130,7 @@ TEST_F(HelperExchange, ReplacedAfterAnyStop)
              });
              return h.exchange("stall", ten_seconds);
          },
-         Kind::broken,
-         "the exchange helper was killed by signal 9"},
+         Kind::broken, "the exchange helper was killed by signal 9"},
         {"killed while idle",
          [](ExchangeHelper &h) -> std::optional<ExchangeOutcome> {
              ::kill(h.pid(), SIGKILL);
@@ -139,8 +138,7 @@ TEST_F(HelperExchange, ReplacedAfterAnyStop)
              EXPECT_EQ(::waitid(P_PID, static_cast<id_t>(h.pid()), &ended, WEXITED | WNOWAIT), 0);
              return std::nullopt;
          },
-         std::nullopt,
-         ""},
+         std::nullopt, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

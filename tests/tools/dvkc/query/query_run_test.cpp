@@ -126,9 +126,9 @@ TEST_F(ToolQuery, HelperKilledByTheTimeLimitIsReplaced)
     });
     service.start();
     port = service.port();
-    const ProcessResult run = run_tool(query_args(
-        write("r.csv", "A,1\nB,2\nC,3\n"),
-        {"--signature", "s", "--batch-size", "1", "--jobs", "1", "--timeout", "1", "--output", "csv"}));
+    const ProcessResult run =
+        run_tool(query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--signature", "s", "--batch-size", "1", "--jobs", "1",
+                                                                "--timeout", "1", "--output", "csv"}));
     EXPECT_EQ(run.exit_status, exit_partial) << run.err;
     EXPECT_EQ(run.out, "SN,SSID,Code\nA,1,\nB,2," + std::to_string(default_code("B")) + "\nC,3," +
                            std::to_string(default_code("C")) + "\n");
@@ -152,9 +152,9 @@ TEST_F(ToolQuery, HelpersEndWithTheRunOnASignal)
     port = service.port();
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        test::BackgroundTool tool(query_args(write("r.csv", "A,1\nB,2\nC,3\n"),
-                                             {"--signature", "s", "--batch-size", "1", "--jobs", "2"}),
-                                  (dir_->path() / "signal.err").string());
+        test::BackgroundTool tool(
+            query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--signature", "s", "--batch-size", "1", "--jobs", "2"}),
+            (dir_->path() / "signal.err").string());
         for (int i = 0; i < 1000 && processes_running(exchange_helper_needle(port)) < 2; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
