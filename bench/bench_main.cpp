@@ -19,9 +19,11 @@
 
 namespace {
 
-// The order in which peers are listed: the library first, the floor last.
-const std::vector<std::string> kPeerOrder = {"library", "library document", "library envelope", "libcurl",
-                                             "pugixml", "strstr",           "snprintf",         "floor"};
+// The order in which peers are listed: the library first, then its peers
+// (the floor last of them), then the tool.
+const std::vector<std::string> kPeerOrder = {"library",     "library document", "library envelope", "libcurl",
+                                             "pugixml",     "strstr",           "snprintf",         "floor",
+                                             "tool jobs 1", "tool jobs 4"};
 
 struct Figure {
     std::string peer;
@@ -71,6 +73,9 @@ std::string title_of(const Row &row)
 {
     if (row.family == "BM_Exchange") {
         return "exchange, TLS 1." + row.arg.substr(row.arg.find(':') + 2) + " (us per call)";
+    }
+    if (row.family == "BM_ToolBatches") {
+        return "batches of " + row.arg.substr(row.arg.find(':') + 1) + " record(s) against dvkc serve (us per batch)";
     }
     if (row.family == "BM_Parse") {
         return "parse, " + row.arg + " records (ns per record)";

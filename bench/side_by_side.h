@@ -4,9 +4,10 @@
 //
 // Each peer's samples give three counters: "<peer> med" and "<peer> p90",
 // the median and the 90th percentile of the elapsed time per call, and
-// "<peer> cpu", the median CPU time of this process per call (which a busy
-// machine disturbs far less), each divided by `units` (records for the
-// parse and build benchmarks; 1000 for the exchange, whose figures are in
+// "<peer> cpu", the median CPU time per call of this process and of the
+// children it waited for (a program a peer runs), which a busy machine
+// disturbs far less; each divided by `units` (records for the parse and
+// build benchmarks; 1000 for the exchange, whose figures are in
 // microseconds), in nanoseconds.
 #pragma once
 

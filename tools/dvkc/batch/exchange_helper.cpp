@@ -5,13 +5,13 @@
 
 #include <cctype>
 #include <cerrno>
-#include <optional>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
-#include <iterator>
+#include <stdexcept>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace dvkc::tool {
 namespace {
@@ -93,13 +93,142 @@ std::string own_program()
     return path;
 }
 
-ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoint &endpoint, std::string_view envelope,
-                                   const RunLimits &limits)
+namespace {
+
+// Longest header line of a request or a reply ("-2147483648 4294967295").
+constexpr std::size_t longest_header = 32;
+// Longest request a helper takes: the library's own bound on a body.
+constexpr std::size_t longest_request = 0x7fffffff;
+
+// The decimal number `text` is in whole, if it is one.
+template <typename Number>
+std::optional<Number> whole_number(std::string_view text)
+{
+    Number value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A helper's reply: "RESULT LENGTH\n" and LENGTH bytes of answer.
+struct ReplyHeader {
+    std::int32_t code = 0;
+    std::size_t length = 0;  // of the answer
+    std::size_t size = 0;    // of the header line, its newline included
+};
+
+// The header of the reply `text` begins with: nullopt while it is not all
+// there, a size of 0 when it is malformed.
+std::optional<ReplyHeader> reply_header(std::string_view text)
+{
+    const std::size_t line_end = text.substr(0, longest_header).find('\n');
+    if (line_end == std::string_view::npos) {
+        return text.size() < longest_header ? std::nullopt : std::optional<ReplyHeader>(ReplyHeader{});
+    }
+    const std::string_view line = text.substr(0, line_end);
+    const std::size_t space = line.find(' ');
+    const auto code = whole_number<std::int32_t>(line.substr(0, space));
+    const auto length =
+        space == std::string_view::npos ? std::nullopt : whole_number<std::size_t>(line.substr(space + 1));
+    if (!code || !length || (*code != 0 && *length != 0)) {
+        return ReplyHeader{};
+    }
+    return ReplyHeader{*code, *length, line_end + 1};
+}
+
+std::size_t whole_reply_length(std::string_view text)
+{
+    const std::optional<ReplyHeader> header = reply_header(text);
+    if (!header) {
+        return 0;
+    }
+    if (header->size == 0) {
+        return std::string_view::npos;
+    }
+    return text.size() - header->size >= header->length ? header->size + header->length : 0;
+}
+
+// Why the helper ended before its reply.
+std::string helper_ended(const ProcessResult &run)
+{
+    if (run.signal != 0) {
+        return "the exchange helper was killed by signal " + std::to_string(run.signal);
+    }
+    std::string why = "the exchange helper failed (exit status " + std::to_string(run.exit_status) + ")";
+    if (!run.err.empty()) {
+        why += ": " + run.err.substr(0, run.err.find('\n'));
+    }
+    return why;
+}
+
+// Reads the helper's requests from standard input.
+class RequestReader {
+public:
+    // The next envelope; nullopt at the end of the input. Throws
+    // std::runtime_error when what comes is no request.
+    std::optional<std::string> next()
+    {
+        std::size_t line_end = 0;
+        while ((line_end = pending_.find('\n')) == std::string::npos) {
+            if (pending_.size() >= longest_header) {
+                throw std::runtime_error("the request's header is too long");
+            }
+            if (!fill()) {
+                if (pending_.empty()) {
+                    return std::nullopt;
+                }
+                throw std::runtime_error("the input ended inside a request's header");
+            }
+        }
+        const auto length = whole_number<std::size_t>(std::string_view(pending_).substr(0, line_end));
+        if (!length || *length > longest_request) {
+            throw std::runtime_error("the request's header is no length");
+        }
+        pending_.erase(0, line_end + 1);
+        while (pending_.size() < *length) {
+            if (!fill()) {
+                throw std::runtime_error("the input ended inside a request");
+            }
+        }
+        std::string envelope = pending_.substr(0, *length);
+        pending_.erase(0, *length);
+        return envelope;
+    }
+
+private:
+    bool fill()
+    {
+        char block[65536];
+        while (true) {
+            const ssize_t n = ::read(STDIN_FILENO, block, sizeof block);
+            if (n > 0) {
+                pending_.append(block, static_cast<std::size_t>(n));
+                return true;
+            }
+            if (n == 0 || errno != EINTR) {
+                return false;
+            }
+        }
+    }
+
+    std::string pending_;
+};
+
+}  // namespace
+
+ExchangeHelper::ExchangeHelper(std::string program, dvkc::Endpoint endpoint)
+    : program_(std::move(program)), endpoint_(std::move(endpoint))
+{
+}
+
+ExchangeOutcome ExchangeHelper::exchange(std::string_view envelope, const RunLimits &limits)
 {
     ExchangeOutcome outcome;
-    if (helper.empty()) {
+    if (program_.empty()) {
         try {
-            outcome.answer.assign(dvkc::exchange(endpoint, envelope).view());
+            outcome.answer.assign(dvkc::exchange(endpoint_, envelope).view());
             outcome.kind = ExchangeOutcome::Kind::answered;
         } catch (const dvkc::Error &e) {
             outcome.kind = ExchangeOutcome::Kind::failed;
@@ -107,46 +236,48 @@ ExchangeOutcome exchange_in_helper(const std::string &helper, const dvkc::Endpoi
         }
         return outcome;
     }
+    // A helper that died while idle is replaced before anything is sent.
+    if (process_ && !process_->running()) {
+        process_.reset();
+    }
     ProcessResult run;
     try {
-        run = run_process({helper, std::string(exchange_helper_flag), endpoint.host, std::to_string(endpoint.port),
-                           endpoint.path, endpoint.trust_file},
-                          envelope, true, limits);
-    } catch (const std::system_error &e) {
-        outcome.why = std::string("cannot start the exchange helper: ") + e.what();
-        return outcome;
-    }
-    if (run.cancelled) {
-        outcome.kind = ExchangeOutcome::Kind::cancelled;
-        return outcome;
-    }
-    if (run.timed_out) {
-        outcome.kind = ExchangeOutcome::Kind::timed_out;
-        return outcome;
-    }
-    if (run.signal != 0) {
-        outcome.why = "the exchange helper was killed by signal " + std::to_string(run.signal);
-        return outcome;
-    }
-    const std::size_t line_end = run.out.find('\n');
-    std::int32_t code = 0;
-    const char *first = run.out.data();
-    const char *last = first + (line_end == std::string::npos ? 0 : line_end);
-    const auto [end, ec] = std::from_chars(first, last, code);
-    if (run.exit_status != 0 || line_end == std::string::npos || ec != std::errc{} || end != last) {
-        outcome.why = "the exchange helper failed (exit status " + std::to_string(run.exit_status) + ")";
-        if (!run.err.empty()) {
-            outcome.why += ": " + run.err.substr(0, run.err.find('\n'));
+        if (!process_) {
+            process_.emplace(std::vector<std::string>{program_, std::string(exchange_helper_flag), endpoint_.host,
+                                                      std::to_string(endpoint_.port), endpoint_.path,
+                                                      endpoint_.trust_file});
         }
+        std::string request = std::to_string(envelope.size()) + "\n";
+        request.append(envelope);
+        run = process_->converse(request, whole_reply_length, limits);
+    } catch (const std::system_error &e) {
+        process_.reset();
+        outcome.why = std::string("cannot run the exchange helper: ") + e.what();
         return outcome;
     }
-    if (code != 0) {
+    if (run.cancelled || run.timed_out) {
+        process_.reset();  // killed already; the next exchange starts another
+        outcome.kind = run.cancelled ? ExchangeOutcome::Kind::cancelled : ExchangeOutcome::Kind::timed_out;
+        return outcome;
+    }
+    if (!run.replied) {
+        process_.reset();
+        outcome.why = helper_ended(run);
+        return outcome;
+    }
+    const std::optional<ReplyHeader> header = reply_header(run.out);
+    if (!header || header->size == 0) {
+        process_.reset();
+        outcome.why = "the exchange helper's reply is malformed";
+        return outcome;
+    }
+    if (header->code != 0) {
         outcome.kind = ExchangeOutcome::Kind::failed;
-        outcome.code = code;
+        outcome.code = header->code;
         return outcome;
     }
     outcome.kind = ExchangeOutcome::Kind::answered;
-    outcome.answer = run.out.substr(line_end + 1);
+    outcome.answer = run.out.substr(header->size);
     return outcome;
 }
 
@@ -164,23 +295,33 @@ int exchange_helper_main(int argc, char **argv)
     }
     dvkc::Endpoint endpoint;
     endpoint.host = argv[2];
-    const std::string_view port = argv[3];
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), endpoint.port);
-    if (ec != std::errc{} || end != port.data() + port.size()) {
+    const auto port = whole_number<std::int32_t>(argv[3]);
+    if (!port) {
         return 2;
     }
+    endpoint.port = *port;
     endpoint.path = argv[4];
     endpoint.trust_file = argv[5];
-    const std::string envelope((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    std::string reply;
+    RequestReader requests;
     try {
-        const dvkc::Buffer answer = dvkc::exchange(endpoint, envelope);
-        reply = "0\n";
-        reply.append(answer.view());
-    } catch (const dvkc::Error &e) {
-        reply = std::to_string(e.code()) + "\n";
+        while (const std::optional<std::string> envelope = requests.next()) {
+            std::string reply;
+            try {
+                const dvkc::Buffer answer = dvkc::exchange(endpoint, *envelope);
+                reply = "0 " + std::to_string(answer.view().size()) + "\n";
+                reply.append(answer.view());
+            } catch (const dvkc::Error &e) {
+                reply = std::to_string(e.code()) + " 0\n";
+            }
+            if (!write_all(STDOUT_FILENO, reply)) {
+                return 1;
+            }
+        }
+    } catch (const std::runtime_error &e) {
+        static_cast<void>(std::fprintf(stderr, "dvkc: --exchange-helper: %s\n", e.what()));
+        return 2;
     }
-    return write_all(STDOUT_FILENO, reply) ? 0 : 1;
+    return 0;
 }
 
 }  // namespace dvkc::tool

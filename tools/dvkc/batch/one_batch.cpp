@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "batch/exchange_helper.h"
-
 namespace dvkc::tool {
 namespace {
 
@@ -63,10 +61,10 @@ BatchResult parse_answer(dvkc::Query &query, std::string answer)
     return answered;
 }
 
-BatchResult exchange(const BatchJob &job, dvkc::Query &query, std::string_view envelope)
+BatchResult exchange(const BatchJob &job, ExchangeHelper &helper, dvkc::Query &query, std::string_view envelope)
 {
     const RunLimits limits{std::chrono::seconds(job.settings.timeout), job.cancel_fd};
-    ExchangeOutcome exchanged = exchange_in_helper(job.settings.helper, job.settings.endpoint, envelope, limits);
+    ExchangeOutcome exchanged = helper.exchange(envelope, limits);
     switch (exchanged.kind) {
     case ExchangeOutcome::Kind::answered:
         return parse_answer(query, std::move(exchanged.answer));
@@ -83,13 +81,13 @@ BatchResult exchange(const BatchJob &job, dvkc::Query &query, std::string_view e
 }
 
 // One attempt: build, sign, wrap, send, parse.
-BatchResult attempt(const BatchJob &job, dvkc::Query &query, std::int32_t seed)
+BatchResult attempt(const BatchJob &job, ExchangeHelper &helper, dvkc::Query &query, std::int32_t seed)
 {
     try {
         const dvkc::Buffer document = build_unique(job, query, seed);
         const std::string signature = job.signer.sign(document.view(), job.cancel_fd);
         const dvkc::Buffer envelope = dvkc::make_envelope(document.view(), signature);
-        return exchange(job, query, envelope.view());
+        return exchange(job, helper, query, envelope.view());
     } catch (const dvkc::Error &e) {
         return NotSent{"not built", e};
     } catch (const SignatureError &e) {
@@ -144,7 +142,8 @@ std::int32_t usable_seed(std::int32_t modifier) noexcept
     return zero_factor(modifier) ? add_seed(modifier, 1) : modifier;
 }
 
-BatchOutcome run_batch(const BatchJob &job, const std::vector<InputRecord> &records, const BatchTask &task)
+BatchOutcome run_batch(const BatchJob &job, ExchangeHelper &helper, const std::vector<InputRecord> &records,
+                       const BatchTask &task)
 {
     BatchOutcome outcome;
     outcome.range = task.range;
@@ -158,7 +157,7 @@ BatchOutcome run_batch(const BatchJob &job, const std::vector<InputRecord> &reco
         // A retry is a new document: another seed, so another nonce.
         ++outcome.attempts;
         outcome.result =
-            attempt(job, query, add_seed(task.seed, retry * static_cast<std::uint32_t>(job.retry_seed_step)));
+            attempt(job, helper, query, add_seed(task.seed, retry * static_cast<std::uint32_t>(job.retry_seed_step)));
         if (!outcome.retryable() || retry >= job.settings.retry || readable_now(job.cancel_fd)) {
             break;
         }

@@ -16,6 +16,7 @@
 #include "batch/batch_outcome.h"
 #include "batch/batch_settings.h"
 #include "batch/batches.h"
+#include "batch/exchange_helper.h"
 #include "batch/signature.h"
 #include "common/csv.h"
 
@@ -68,9 +69,11 @@ struct BatchTask {
     std::int32_t seed = 0;
 };
 
-// Runs one batch: build, sign, wrap, send, parse, retrying a broken or
-// timed-out exchange as the options say. Never throws for a failure of the
-// library or the signature; those end up in the outcome.
-BatchOutcome run_batch(const BatchJob &job, const std::vector<InputRecord> &records, const BatchTask &task);
+// Runs one batch: build, sign, wrap, send (through the worker's `helper`),
+// parse, retrying a broken or timed-out exchange as the options say. Never
+// throws for a failure of the library or the signature; those end up in the
+// outcome.
+BatchOutcome run_batch(const BatchJob &job, ExchangeHelper &helper, const std::vector<InputRecord> &records,
+                       const BatchTask &task);
 
 }  // namespace dvkc::tool

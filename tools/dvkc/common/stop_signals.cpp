@@ -31,6 +31,9 @@ StopSignals::~StopSignals()
 {
     quit_ = true;
     if (thread_.joinable()) {
+        // Wake the watching thread now rather than at its next tick: a signal
+        // of the set sent to that thread alone, which it takes and drops.
+        pthread_kill(thread_.native_handle(), SIGHUP);
         thread_.join();
     }
     pthread_sigmask(SIG_SETMASK, &old_, nullptr);
@@ -49,7 +52,7 @@ void StopSignals::watch()
     const timespec tick{0, 100'000'000};
     while (!quit_) {
         const int got = ::sigtimedwait(&set_, nullptr, &tick);
-        if (got <= 0) {
+        if (got <= 0 || quit_) {
             continue;
         }
         int expected = 0;

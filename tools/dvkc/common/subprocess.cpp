@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -290,6 +292,120 @@ ProcessResult run_process(const std::vector<std::string> &argv, std::string_view
 ProcessResult run_shell(const std::string &command, std::string_view input, bool capture_err, const RunLimits &limits)
 {
     return run_process({"/bin/sh", "-c", command}, input, capture_err, limits);
+}
+
+struct ChildProcess::Pipes {
+    ChildPipes ends;
+};
+
+ChildProcess::ChildProcess(const std::vector<std::string> &argv) : pipes_(std::make_unique<Pipes>())
+{
+    if (argv.empty()) {
+        throw std::system_error(std::make_error_code(std::errc::invalid_argument), "ChildProcess");
+    }
+    pid_ = spawn_child(argv, true, pipes_->ends);
+    try {
+        set_nonblocking(pipes_->ends.in.get());
+    } catch (const std::system_error &) {
+        stop();
+        throw;
+    }
+}
+
+ChildProcess::~ChildProcess()
+{
+    stop();
+}
+
+void ChildProcess::stop() noexcept
+{
+    pipes_->ends = {};
+    if (pid_ > 0) {
+        ::kill(-pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+}
+
+bool ChildProcess::running()
+{
+    if (pid_ <= 0) {
+        return false;
+    }
+    // Look without reaping, so that its group is still ours to kill.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+ProcessResult ChildProcess::converse(std::string_view request, const ReplyLength &reply_length, const RunLimits &limits)
+{
+    ProcessResult result;
+    if (pid_ <= 0) {
+        return result;
+    }
+    const Stopper stopper(limits);
+    const SigpipeBlock no_sigpipe;
+    ChildPipes &pipes = pipes_->ends;
+    std::size_t written = 0;
+    try {
+        while (pipes.out.get() >= 0 || pipes.err.get() >= 0) {
+            const int in = written < request.size() ? pipes.in.get() : -1;
+            std::array<pollfd, 4> fds{};
+            nfds_t count = 0;
+            for (const auto &[fd, events] :
+                 {std::pair{in, POLLOUT}, std::pair{pipes.out.get(), POLLIN}, std::pair{pipes.err.get(), POLLIN},
+                  std::pair{stopper.cancel_fd(), POLLIN}}) {
+                fds[count] = {fd, static_cast<short>(events), 0};
+                count += fd >= 0 ? 1 : 0;
+            }
+            if (::poll(fds.data(), count, stopper.wait_ms()) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw_errno("poll");
+            }
+            if ((result.cancelled = stopper.cancelled()) || (result.timed_out = stopper.past_deadline())) {
+                stop();
+                return result;
+            }
+            for (nfds_t k = 0; k < count; ++k) {
+                if (fds[k].revents == 0 || fds[k].fd == stopper.cancel_fd()) {
+                    continue;
+                }
+                if (fds[k].fd == in) {
+                    const ssize_t n = ::write(in, request.data() + written, request.size() - written);
+                    if (n > 0) {
+                        written += static_cast<std::size_t>(n);
+                    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                        pipes.in.reset();  // it stopped reading: its end tells the rest
+                    }
+                } else if (fds[k].fd == pipes.err.get()) {
+                    collect(pipes.err, result.err);
+                } else {
+                    collect(pipes.out, result.out);
+                    const std::size_t whole = reply_length(result.out);
+                    if (whole != 0) {
+                        result.out.resize(std::min(whole, result.out.size()));
+                        result.replied = true;
+                        return result;
+                    }
+                }
+            }
+        }
+    } catch (const std::system_error &) {
+        stop();
+        throw;
+    }
+    // Its output ended before a whole reply: it has ended, or is ending.
+    pipes = {};
+    reap(pid_, stopper, result);
+    pid_ = -1;
+    return result;
 }
 
 }  // namespace dvkc::tool

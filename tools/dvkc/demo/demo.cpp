@@ -44,7 +44,8 @@ bool query_and_print(const dvkc::sample::TempDir &dir, const std::string &trust_
     out << "dvkc demo: a throwaway PKI and identity file in " << dir.path().string() << "\n"
         << "dvkc demo: the sample service listens on https://127.0.0.1:" << port << "/dvk\n"
         << "dvkc demo: querying " << records.size() << " records with a placeholder signature\n\n";
-    const BatchOutcome outcome = run_batch(job, records, {0, {0, records.size()}, 42});
+    ExchangeHelper exchanges(helper, settings.endpoint);
+    const BatchOutcome outcome = run_batch(job, exchanges, records, {0, {0, records.size()}, 42});
     if (outcome.not_sent() && !outcome.answered()) {
         return false;
     }

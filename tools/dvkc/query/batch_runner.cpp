@@ -54,9 +54,10 @@ void BatchRunner::work(const Print &print, const Finished &finished)
 {
     std::size_t index = 0;
     std::vector<InputRecord> records;
+    ExchangeHelper helper(job_.settings.helper, job_.settings.endpoint);  // this worker's, for all its batches
     while (take(index, records)) {
         const BatchTask task{index, plan_[index], add_seed(options_.seed, static_cast<std::uint32_t>(index))};
-        BatchOutcome outcome = run_batch(job_, records, task);
+        BatchOutcome outcome = run_batch(job_, helper, records, task);
         finish(index, Done{std::move(outcome), std::move(records)}, print, finished);
     }
 }

@@ -1,5 +1,6 @@
 // A `dvkc query` run meeting trouble: interrupts, a sign command killed with
-// the tool, stalled and broken exchanges with their retries, idle clients.
+// the tool, stalled and broken exchanges with their retries, exchange
+// helpers replaced and ended, idle clients.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -172,8 +173,7 @@ TEST_F(ToolQuery, StalledServiceTimesOutAndRetry)
         << run.err;
     EXPECT_TRUE(contains(run.err, "2 batches: 0 answered, 2 failed (timeout x2)")) << run.err;
     EXPECT_EQ(nlohmann::json::parse(run.out).at("batches")[1].at("error").at("description"), "timed out after 1 s");
-    EXPECT_FALSE(
-        process_running(std::string("--exchange-helper") + '\0' + "127.0.0.1" + '\0' + std::to_string(port) + '\0'));
+    EXPECT_FALSE(process_running(exchange_helper_needle(port)));
 
     const ProcessResult retried =
         run_tool(query_args(write("a.csv", "A,1\n"), {"--signature", "s", "--retry", "1", "--timeout", "1"}));
@@ -183,6 +183,61 @@ TEST_F(ToolQuery, StalledServiceTimesOutAndRetry)
     const std::vector<std::string> requests = service.requests();
     ASSERT_EQ(requests.size(), 4U);
     EXPECT_NE(parse_dvk_request(requests[2]).value().nonce, parse_dvk_request(requests[3]).value().nonce);
+}
+
+// At --jobs 1 the one worker's helper, killed by the time limit, is
+// replaced: the batches after the one that timed out are answered, and no
+// helper outlives the run.
+TEST_F(ToolQuery, HelperKilledByTheTimeLimitIsReplaced)
+{
+    std::atomic<int> calls{0};
+    TlsService service({.identity = pki_->leaf_intermediate, .concurrent = true}, [&](const ServiceRequest &request) {
+        if (calls++ == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        }
+        return answer_request(request.raw, {}, {}).http;
+    });
+    service.start();
+    port = service.port();
+    const ProcessResult run =
+        run_tool(query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--signature", "s", "--batch-size", "1", "--jobs", "1",
+                                                                "--timeout", "1", "--output", "csv"}));
+    EXPECT_EQ(run.exit_status, exit_partial) << run.err;
+    EXPECT_EQ(run.out, "SN,SSID,Code\nA,1,\nB,2," + std::to_string(default_code("B")) + "\nC,3," +
+                           std::to_string(default_code("C")) + "\n");
+    EXPECT_TRUE(contains(run.err, "3 batches: 2 answered, 1 failed (timeout x1)")) << run.err;
+    EXPECT_FALSE(process_running(exchange_helper_needle(port)));
+    service.stop();
+}
+
+// SIGINT or SIGTERM while every worker's helper is in an exchange: the
+// helpers end with the run, none is left behind.
+TEST_F(ToolQuery, HelpersEndWithTheRunOnASignal)
+{
+    std::atomic<bool> release{false};
+    TlsService service({.identity = pki_->leaf_intermediate, .concurrent = true}, [&](const ServiceRequest &request) {
+        for (int i = 0; i < 3000 && !release; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return answer_request(request.raw, {}, {}).http;
+    });
+    service.start();
+    port = service.port();
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        test::BackgroundTool tool(
+            query_args(write("r.csv", "A,1\nB,2\nC,3\n"), {"--signature", "s", "--batch-size", "1", "--jobs", "2"}),
+            (dir_->path() / "signal.err").string());
+        for (int i = 0; i < 1000 && processes_running(exchange_helper_needle(port)) < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(processes_running(exchange_helper_needle(port)), 2);
+        tool.signal(signal);
+        EXPECT_EQ(tool.wait(), 128 + signal);
+        EXPECT_FALSE(process_running(exchange_helper_needle(port)));
+    }
+    release = true;
+    service.stop();
 }
 
 // Idle clients, more than the service has workers, never keep a query out.

@@ -237,9 +237,10 @@ TEST_F(ToolQuery, NoNonceIsSentTwice)
     NonceBook nonces;
     const BatchJob job{settings, signer, nonces, -1, 1, {}};
     const std::vector<InputRecord> records{{"A", "1", 1}};
+    ExchangeHelper in_process("", settings.endpoint);
     // Seeds 5 and 1005 within one second, and -1 and 0, would give the same nonce.
     for (const std::int32_t seed : {5, 1005, -1, 0}) {
-        EXPECT_TRUE(run_batch(job, records, {0, {0, 1}, seed}).answered());
+        EXPECT_TRUE(run_batch(job, in_process, records, {0, {0, 1}, seed}).answered());
     }
     service.stop();
     std::set<std::string> sent;

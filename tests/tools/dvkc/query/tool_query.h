@@ -51,16 +51,26 @@ inline std::string file_text(const std::filesystem::path &path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// True while some process runs with `needle` in its command line.
-inline bool process_running(const std::string &needle)
+// How many processes run with `needle` in their command line.
+inline int processes_running(const std::string &needle)
 {
+    int count = 0;
     for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
-        if (contains(std::string(std::istreambuf_iterator<char>(cmdline), {}), needle)) {
-            return true;
-        }
+        count += contains(std::string(std::istreambuf_iterator<char>(cmdline), {}), needle) ? 1 : 0;
     }
-    return false;
+    return count;
+}
+
+inline bool process_running(const std::string &needle)
+{
+    return processes_running(needle) > 0;
+}
+
+// The command line of an exchange helper for the service on `port`.
+inline std::string exchange_helper_needle(std::uint16_t port)
+{
+    return std::string("--exchange-helper") + '\0' + "127.0.0.1" + '\0' + std::to_string(port) + '\0';
 }
 
 // A throwaway PKI, an identity file and the sample service on 127.0.0.1.
