@@ -205,7 +205,8 @@ if [ "$configure_target" = mingw ] && grep -q '^push(@out, "\.hidden OPENSSL_ia3
 fi
 
 # Reproducible: the build date OpenSSL records is the release's own (its
-# changelog or NEWS file), source paths are mapped to a fixed name.
+# changelog or NEWS file). Source paths need no mapping: OpenSSL compiles in
+# its source tree with relative paths, without debug information.
 if [ -f "$src/debian/changelog" ]; then
   SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$src/debian/changelog" -STimestamp)
 else
@@ -218,7 +219,7 @@ rm -rf "$prefix"
 say "building OpenSSL $release ($wanted) (a few minutes, once per release)"
 (
   cd "$src"
-  CC=gcc-posix CXX=g++-posix ./Configure "${options[@]}" "-ffile-prefix-map=$src=openssl-$release" \
+  CC=gcc-posix CXX=g++-posix ./Configure "${options[@]}" \
     "--prefix=$prefix" "--openssldir=$system_dir" >&2
   make -s -j"$(nproc)" "${dir_overrides[@]}" build_libs >&2
   make -s "${dir_overrides[@]}" install_dev >&2

@@ -9,8 +9,9 @@ Fails (exit 1, one line per finding) unless:
   - the header's time stamp is 0 (reproducible builds);
   - it imports exactly the five Windows system DLLs, nothing else (libssp's
     stack protector and fortify checks are linked in, not imported);
-  - the stack protector is linked in: __stack_chk_fail is in the DLL's symbol
-    table (the build tree's DLL is not stripped).
+  - the stack protector and the fortified functions' check are linked in:
+    __stack_chk_fail and __chk_fail are in the DLL's symbol table (the build
+    tree's DLL is not stripped).
 """
 
 import argparse
@@ -49,7 +50,7 @@ def findings(dll, arch, nm):
 
     symbols = subprocess.run([nm, dll], check=True, capture_output=True, text=True).stdout.split()
     # x86 C symbols carry a leading underscore.
-    for symbol in ("__stack_chk_fail",):
+    for symbol in ("__stack_chk_fail", "__chk_fail"):
         if symbol not in symbols and "_" + symbol not in symbols:
             yield f"{symbol} is not linked in"
 
