@@ -1,14 +1,13 @@
 #!/bin/sh
 # The DLL reads no OpenSSL configuration: a configuration that would break
-# every query (the base provider alone: no digest for the ClientID, nothing
-# for TLS) changes no result of a whole query from a Windows host, and is
-# never opened, however it is offered:
+# every exchange (CONFIG: one that leaves no usable cipher) changes no result
+# of a whole query from a Windows host, and is never opened, however it is
+# offered:
 #   1. named by OPENSSL_CONF;
 #   2. planted as openssl.cnf in the OPENSSLDIR compiled into the DLL, inside
 #      this build's Wine prefix;
-#   3. both at once, under a trace of every file Wine opens (+file): the
-#      trace shows the DLL and the identity file opened (so it traces), and
-#      no openssl.cnf.
+# each under a trace of every file Wine opens (+file): the trace shows the
+# DLL and the identity file opened (so it traces), and no openssl.cnf.
 # The planted file is removed again on every path; the test runs alone
 # (RUN_SERIAL), since the prefix is the other tests' too.
 #   host_ignores_openssl_config.sh DVKC WINE_RUN DLL_HOST DLL WORK_DIR CONFIG WINEPREFIX OPENSSLDIR
@@ -35,23 +34,26 @@ unplant() {
 }
 trap unplant EXIT
 
+# A whole query with Wine's trace of the files opened: its results must be
+# the sample service's, the trace must show the DLL and the identity file
+# opened (so it traces) and no openssl.cnf.
+traced_query() {  # traced_query NAME
+  DVKC_WINEDEBUG=+file sh "$query" "$dvkc" "$wine_run" "$dll_host" "$dll" "$work/$1" 2>"$work/$1.trace"
+  if ! grep -qi 'identity\.bin' "$work/$1.trace" || ! grep -qi 'DVKCDLL\.dll' "$work/$1.trace"; then
+    echo "the trace lacks the DLL or the identity file it read: it traces nothing ($work/$1.trace)" >&2
+    exit 1
+  fi
+  if grep -i 'openssl\.cnf' "$work/$1.trace" | head -3 | grep . >&2; then
+    echo "the DLL opened an openssl.cnf (above; whole trace: $work/$1.trace)" >&2
+    exit 1
+  fi
+}
+
 echo "1. OPENSSL_CONF=Z:$work/openssl.cnf"
-OPENSSL_CONF="Z:$work/openssl.cnf" sh "$query" "$dvkc" "$wine_run" "$dll_host" "$dll" "$work/named"
+OPENSSL_CONF="Z:$work/openssl.cnf" traced_query named
 
 echo "2. openssl.cnf planted in $openssldir ($planted_dir)"
 mkdir -p "$planted_dir"
 cp "$config" "$planted_dir/openssl.cnf"
-sh "$query" "$dvkc" "$wine_run" "$dll_host" "$dll" "$work/planted"
-
-echo "3. both, with Wine's trace of the files opened"
-OPENSSL_CONF="Z:$work/openssl.cnf" DVKC_WINEDEBUG=+file \
-  sh "$query" "$dvkc" "$wine_run" "$dll_host" "$dll" "$work/traced" 2>"$work/file-trace.txt"
-if ! grep -qi 'identity\.bin' "$work/file-trace.txt" || ! grep -qi 'DVKCDLL\.dll' "$work/file-trace.txt"; then
-  echo "the trace lacks the DLL or the identity file it read: it traces nothing ($work/file-trace.txt)" >&2
-  exit 1
-fi
-if grep -i 'openssl\.cnf' "$work/file-trace.txt" | head -5 | grep . >&2; then
-  echo "the DLL opened an openssl.cnf (above; whole trace: $work/file-trace.txt)" >&2
-  exit 1
-fi
+traced_query planted
 echo "no OpenSSL configuration read: ok"
