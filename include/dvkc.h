@@ -19,8 +19,29 @@
  *
  * General rules
  * - The library keeps no state between calls, starts no thread, writes no
- *   log, reads no configuration or environment (but TZ, for the local time of
- *   the request) and stores nothing on disk.
+ *   log and stores nothing on disk. It reads the files the host names (the
+ *   identity file, the trust file) and nothing else:
+ *   - no OpenSSL configuration: OPENSSL_CONF is ignored, and so is any
+ *     openssl.cnf under the OPENSSLDIR compiled into OpenSSL, since every
+ *     call starts OpenSSL with OPENSSL_INIT_NO_LOAD_CONFIG before anything
+ *     else. OpenSSL keeps one configuration per process, though: a host that
+ *     has itself loaded one (its own first OpenSSL call, e.g. SSL_CTX_new,
+ *     does so unless told not to) has handed it over, and the library then
+ *     runs with it;
+ *   - of the environment, TZ, for the local time of the request, and the
+ *     variables OpenSSL itself reads once, when it is loaded or first used:
+ *     the processor capability masks (OPENSSL_ia32cap on x86 and x86-64,
+ *     OPENSSL_armcap on ARM, and their kin on other processors). These only
+ *     choose among code paths of the same algorithms (or turn off
+ *     instructions the processor has), so they change speed, not results;
+ *     a mask that claims an instruction the processor lacks makes the
+ *     process die of an illegal instruction, as in any OpenSSL program.
+ * - Once OpenSSL has been cleaned up (by its own exit-time handler, which it
+ *   registers when first used, so that a host's atexit handler or global
+ *   destructor registered earlier runs after it; or by the host's
+ *   OPENSSL_cleanup()), iMake_DVKReqPKT returns
+ *   DVKC_BUILD_IDENTITY_UNREADABLE with nothing written and iSSL_SendThenRecv
+ *   DVKC_EXCHANGE_TLS_INIT; the other calls do not use OpenSSL.
  * - Ownership: every text the library returns is NUL-terminated, in a buffer
  *   the library allocated; its length (without the NUL) is returned through a
  *   separate out-parameter. The buffer then belongs to the caller, who
@@ -320,9 +341,12 @@ DVKC_API int32_t DVKC_CDECL iMake_DVKRequestPKT(int32_t doc_len, const char *doc
  *
  * The call blocks with no time limit: connect, handshake, write and reads
  * wait as long as the platform lets them, and a server that keeps the
- * connection open after its answer holds the call until it closes. An answer
- * longer than DVKC_ANSWER_MAX bytes (100 reads of 4096) is cut there without
- * notice, and the call still returns DVKC_EXCHANGE_OK.
+ * connection open after its answer holds the call until it closes. The
+ * answer is taken in at most 100 reads of at most 4096 bytes, and a read
+ * returns at most one TLS record: an answer longer than DVKC_ANSWER_MAX
+ * bytes, or one that arrives in more than 100 TLS records (then even below
+ * DVKC_ANSWER_MAX), is cut there without notice, and the call still returns
+ * DVKC_EXCHANGE_OK.
  *
  * DVKC_EXCHANGE_OK: *out_len and *out_buf set. Any other result (see
  * DVKC_RESULTS) writes nothing and leaves nothing acquired.

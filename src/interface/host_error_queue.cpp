@@ -3,10 +3,15 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include "interface/openssl_start.h"
+
 namespace dvkc {
 
-HostErrorQueue::HostErrorQueue() noexcept
+HostErrorQueue::HostErrorQueue() noexcept : started_(start_openssl(OpenSslPart::crypto))
 {
+    if (!started_) {
+        return;  // OpenSSL is gone (cleaned up): no queue to keep, no call to make
+    }
     while (ERR_clear_last_mark() == 1) {
         ++marks_;
     }
@@ -33,6 +38,9 @@ HostErrorQueue::HostErrorQueue() noexcept
 
 HostErrorQueue::~HostErrorQueue()
 {
+    if (!started_) {
+        return;
+    }
     ERR_clear_error();
     for (std::size_t i = 0; i < count_; ++i) {
         const Entry &entry = entries_[i];

@@ -22,7 +22,10 @@ namespace dvkc {
 
 class HostErrorQueue {
 public:
-    HostErrorQueue() noexcept;  // takes the host's entries and marks off the queue
+    // Starts OpenSSL (the first OpenSSL call of every entry point, so that no
+    // configuration is loaded) and takes the host's entries and marks off the
+    // queue; does nothing at all once OpenSSL has been cleaned up.
+    HostErrorQueue() noexcept;
     HostErrorQueue(const HostErrorQueue &) = delete;
     HostErrorQueue &operator=(const HostErrorQueue &) = delete;
     ~HostErrorQueue();  // drops ours, puts the host's back
@@ -40,6 +43,7 @@ private:
     // OpenSSL keeps at most 16 entries per thread; a few spare slots cost nothing.
     static constexpr std::size_t kCapacity = 32;
     Entry entries_[kCapacity]{};
+    bool started_;
     std::size_t count_ = 0;
     unsigned long marks_ = 0;
 };

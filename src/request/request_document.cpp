@@ -12,6 +12,7 @@
 #include "dvkc.h"
 #include "interface/guard.h"
 #include "interface/host_error_queue.h"
+#include "interface/openssl_start.h"
 #include "interface/text_buffer.h"
 #include "platform/read_only_file.h"
 #include "request/client_id.h"
@@ -83,6 +84,10 @@ std::int32_t make_request_document(std::int32_t seed_modifier, const char *ident
     const std::int32_t count = ctx->TotalCount;
     if (count > 0 && ctx->Records == nullptr) {
         return DVKC_BUILD_IDENTITY_UNREADABLE;
+    }
+
+    if (!start_openssl(OpenSslPart::crypto)) {
+        return DVKC_BUILD_IDENTITY_UNREADABLE;  // OpenSSL already cleaned up: no digest, nothing written
     }
 
     ctx->ErrID = 0;

@@ -13,6 +13,7 @@
 #include "interface/allocate.h"
 #include "interface/guard.h"
 #include "interface/host_error_queue.h"
+#include "interface/openssl_start.h"
 #include "interface/text_buffer.h"
 #include "platform/host_lookup.h"
 #include "platform/socket_close.h"
@@ -56,18 +57,6 @@ struct Exchange {
     platform::UniqueSocket socket;
 };
 
-bool initialise_tls_library() noexcept
-{
-    if (OPENSSL_init_ssl(0, nullptr) != 1) {
-        return false;
-    }
-    // Algorithm tables and error strings; their loading is not a condition.
-    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_ADD_ALL_CIPHERS |
-                         OPENSSL_INIT_ADD_ALL_DIGESTS,
-                     nullptr);
-    return true;
-}
-
 std::int32_t send_then_receive(const char *host, std::int32_t port, const char *trust_path, const char *url_path,
                                std::int32_t body_len, const char *body, std::int32_t *out_len, char **out_buf) noexcept
 {
@@ -99,7 +88,7 @@ std::int32_t send_then_receive(const char *host, std::int32_t port, const char *
 
     // TLS library and client context: verify the peer against the trust
     // file, TLS 1.2 at least; no server name, no host-name check.
-    if (!initialise_tls_library()) {
+    if (!start_openssl(OpenSslPart::tls)) {
         return DVKC_EXCHANGE_TLS_INIT;
     }
     call.context.reset(SSL_CTX_new(TLS_client_method()));

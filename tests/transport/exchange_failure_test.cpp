@@ -3,11 +3,15 @@
 // pointers.
 #include <gtest/gtest.h>
 
+#include <openssl/ec.h>
 #include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -161,6 +165,43 @@ std::string nul_in_a_line(const ThrowawayPki &pki)
     return text;
 }
 
+// Two revocation lists (one empty, one naming a serial) and no certificate:
+// the TLS library's CA-file load takes revocation lists too, so this is no
+// reason to refuse the file; the server then has nothing to verify against.
+std::string revocation_lists_only(const ThrowawayPki &)
+{
+    std::string text;
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    for (const long revoked_serial : {0L, 7L}) {
+        const std::unique_ptr<X509_CRL, decltype(&X509_CRL_free)> crl(X509_CRL_new(), X509_CRL_free);
+        const std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> issuer(X509_NAME_new(), X509_NAME_free);
+        const std::unique_ptr<ASN1_TIME, decltype(&ASN1_TIME_free)> now(ASN1_TIME_set(nullptr, std::time(nullptr)),
+                                                                        ASN1_TIME_free);
+        X509_NAME_add_entry_by_txt(issuer.get(), "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char *>("revocations only"), -1, -1, 0);
+        X509_CRL_set_version(crl.get(), X509_CRL_VERSION_2);
+        X509_CRL_set_issuer_name(crl.get(), issuer.get());
+        X509_CRL_set1_lastUpdate(crl.get(), now.get());
+        if (revoked_serial != 0) {
+            X509_REVOKED *revoked = X509_REVOKED_new();
+            ASN1_INTEGER *serial = ASN1_INTEGER_new();
+            ASN1_INTEGER_set(serial, revoked_serial);
+            X509_REVOKED_set_serialNumber(revoked, serial);
+            X509_REVOKED_set_revocationDate(revoked, now.get());
+            ASN1_INTEGER_free(serial);
+            X509_CRL_add0_revoked(crl.get(), revoked);  // the list owns it now
+        }
+        EXPECT_GT(X509_CRL_sign(crl.get(), key.get(), EVP_sha256()), 0);
+        BIO *bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_X509_CRL(bio, crl.get());
+        char *data = nullptr;
+        const long size = BIO_get_mem_data(bio, &data);
+        text.append(data, static_cast<std::size_t>(size));
+        BIO_free(bio);
+    }
+    return text;
+}
+
 const std::string kCorruptBody =
     "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n";  // SEQUENCE { 0 }
 
@@ -224,7 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                              return read_text(pki.trust_root_intermediate) + "-----BEGIN CERTIFICATE-----\nMAMC\n";
                          },
                          -6, false},
-        TrustContentCase{"TrustedCertificateEntries", trusted_form, 0, true}),
+        TrustContentCase{"TrustedCertificateEntries", trusted_form, 0, true},
+        TrustContentCase{"RevocationListsOnly", revocation_lists_only, -12, true}),
     [](const testing::TestParamInfo<TrustContentCase> &info) { return std::string(info.param.name); });
 
 // A failed connect closes the socket the patient way: ten failed shutdowns,
