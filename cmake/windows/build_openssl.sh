@@ -22,6 +22,9 @@
 set -euo pipefail
 
 cache=$(mkdir -p "$1" && cd "$1" && pwd)
+# One build at a time in a cache (builds in other folders may share it).
+exec 9>"$cache/.lock"
+flock 9
 target=${2:-x86_64-w64-mingw32}
 wanted=${3:-}
 case "$target" in
@@ -77,8 +80,7 @@ fi
 
 # The source index, with a private source list and private apt state, so
 # that the machine's own package lists stay as they are.
-apt_dir="$cache/apt"
-rm -rf "$apt_dir"
+apt_dir=$(mktemp -d "$cache/apt.XXXXXX")
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/src"
 trap 'rm -rf "$apt_dir"' EXIT
 # The source entries come from the machine's own apt configuration: each

@@ -50,10 +50,12 @@ else()
 endif()
 set(CPACK_STRIP_FILES ON)
 # Reproducible zips: every entry dated at the commit (cpack reads
-# SOURCE_DATE_EPOCH from its environment, which this file, read by cpack,
-# sets), in one order, with the same permissions whatever the umask.
+# SOURCE_DATE_EPOCH from its environment, which CPackOptions.cmake, read by
+# cpack, sets), in sorted order (zip_in_order.cmake), with the same
+# directory permissions whatever the umask.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/cpack_options.cmake.in ${CMAKE_BINARY_DIR}/CPackOptions.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackOptions.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip_in_order.cmake)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)
