@@ -99,8 +99,9 @@ apt_options=(
   -o "Debug::NoLocking=true"
 )
 # Package mirrors are sometimes caught mid-sync ("Mirror sync in progress?",
-# "404 Not Found"): such a failure is retried after a pause, a few times.
-read -r -a pauses <<<"${DVKC_APT_RETRY_PAUSES:-10 30 60}"
+# "404 Not Found"): such a failure is retried after a pause, a few times
+# (DVKC_APT_RETRY_PAUSES: the pauses in seconds, "5 15 30" by default).
+read -r -a pauses <<<"${DVKC_APT_RETRY_PAUSES:-5 15 30}"
 
 # OpenSSL 3.0 source versions offered, "<version> <suite>" a line, newest first.
 offered() {
