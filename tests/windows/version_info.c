@@ -27,8 +27,8 @@ static int print_string(const void *info, const char *name)
 
 int main(int argc, char **argv)
 {
-    static const char *const names[] = {"FileDescription", "FileVersion",    "ProductName",
-                                        "ProductVersion",  "LegalCopyright", "OriginalFilename"};
+    static const char *const names[] = {"FileDescription", "FileVersion", "ProductName", "ProductVersion",
+                                        "LegalCopyright",  "CompanyName", "Comments",    "OriginalFilename"};
     VS_FIXEDFILEINFO *fixed = NULL;
     UINT fixed_length = 0;
     DWORD handle = 0, size;
