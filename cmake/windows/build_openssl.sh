@@ -50,11 +50,13 @@ dir_overrides=(
 # RSA, ECDSA and RSA-PSS signatures, AES-GCM and ChaCha20-Poly1305, SHA-1
 # (the ClientID) and SHA-2. Everything else that can go, goes; no
 # configuration file is ever loaded; no source file names in error records
-# (no-filenames). Stack protector as the DLL has it (libssp is linked into
+# (no-filenames). The interfaces OpenSSL 3.0 deprecates stay: the DLL reads
+# the thread's error state through one of them (ERR_get_state), to put the
+# host's error-queue marks back on the entries that carried them. Stack protector as the DLL has it (libssp is linked into
 # the DLL statically).
 options=(
   "$configure_target" no-shared no-tests no-legacy no-engine no-module no-dso
-  no-autoload-config no-deprecated no-ui-console no-filenames
+  no-autoload-config no-ui-console no-filenames
   no-ssl3 no-dtls no-srp no-psk no-comp no-srtp no-sctp no-ct no-cmp no-cms no-ts
   no-aria no-bf no-blake2 no-camellia no-cast no-des no-dh no-dsa no-ec2m no-idea
   no-md4 no-mdc2 no-ocb no-rc2 no-rc4 no-rc5 no-rmd160 no-scrypt no-seed no-siphash
