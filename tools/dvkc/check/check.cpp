@@ -79,8 +79,7 @@ int run_check(CheckOptions options, std::ostream &out, std::ostream &err)
         report.trust.refusal = e.what();
     }
     if (report.trust.loaded) {
-        report.seen =
-            inspect_server(report.host, report.port, trust->path(), std::chrono::seconds(options.timeout));
+        report.seen = inspect_server(report.host, report.port, trust->path(), std::chrono::seconds(options.timeout));
     }
     report.verdict = judge(report.host, report.port, report.trust, report.seen, options.timeout);
     if (options.json) {
