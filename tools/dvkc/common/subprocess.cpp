@@ -118,6 +118,27 @@ private:
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 
+// Waits until one of the child's pipes (`in` to write to, `out` and `err` to
+// read from; -1 for one not open) or the stopper's cancel descriptor is
+// ready, or the stopper's next look is due. Returns how many of `fds` it
+// filled, or 0 when a signal cut the wait short (the caller looks again).
+nfds_t wait_for_pipes(int in, int out, int err, const Stopper &stopper, std::array<pollfd, 4> &fds)
+{
+    nfds_t count = 0;
+    for (const auto &[fd, events] : {std::pair{in, POLLOUT}, std::pair{out, POLLIN}, std::pair{err, POLLIN},
+                                     std::pair{stopper.cancel_fd(), POLLIN}}) {
+        fds[count] = {fd, static_cast<short>(events), 0};
+        count += fd >= 0 ? 1 : 0;
+    }
+    if (::poll(fds.data(), count, stopper.wait_ms()) < 0) {
+        if (errno == EINTR) {
+            return 0;
+        }
+        throw_errno("poll");
+    }
+    return count;
+}
+
 // Reaps `pid`, killing its group first when the limits say so.
 void reap(pid_t pid, const Stopper &stopper, ProcessResult &result)
 {
@@ -233,17 +254,9 @@ void pump(ChildPipes &pipes, std::string_view input, const Stopper &stopper, Pro
     }
     while (pipes.out.get() >= 0 || pipes.err.get() >= 0) {
         std::array<pollfd, 4> fds{};
-        nfds_t count = 0;
-        for (const auto &[fd, events] : {std::pair{pipes.in.get(), POLLOUT}, std::pair{pipes.out.get(), POLLIN},
-                                         std::pair{pipes.err.get(), POLLIN}, std::pair{stopper.cancel_fd(), POLLIN}}) {
-            fds[count] = {fd, static_cast<short>(events), 0};
-            count += fd >= 0 ? 1 : 0;
-        }
-        if (::poll(fds.data(), count, stopper.wait_ms()) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw_errno("poll");
+        const nfds_t count = wait_for_pipes(pipes.in.get(), pipes.out.get(), pipes.err.get(), stopper, fds);
+        if (count == 0) {
+            continue;
         }
         if ((result.cancelled = stopper.cancelled()) || (result.timed_out = stopper.past_deadline())) {
             return;
@@ -356,18 +369,9 @@ ProcessResult ChildProcess::converse(std::string_view request, const ReplyLength
         while (pipes.out.get() >= 0 || pipes.err.get() >= 0) {
             const int in = written < request.size() ? pipes.in.get() : -1;
             std::array<pollfd, 4> fds{};
-            nfds_t count = 0;
-            for (const auto &[fd, events] :
-                 {std::pair{in, POLLOUT}, std::pair{pipes.out.get(), POLLIN}, std::pair{pipes.err.get(), POLLIN},
-                  std::pair{stopper.cancel_fd(), POLLIN}}) {
-                fds[count] = {fd, static_cast<short>(events), 0};
-                count += fd >= 0 ? 1 : 0;
-            }
-            if (::poll(fds.data(), count, stopper.wait_ms()) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                throw_errno("poll");
+            const nfds_t count = wait_for_pipes(in, pipes.out.get(), pipes.err.get(), stopper, fds);
+            if (count == 0) {
+                continue;
             }
             if ((result.cancelled = stopper.cancelled()) || (result.timed_out = stopper.past_deadline())) {
                 stop();
