@@ -32,22 +32,8 @@ config=$here/unusable_tls.cnf
 
 rm -rf "$work"
 mkdir -p "$work"
-env -u OPENSSL_CONF "$dvkc" serve --listen 127.0.0.1:0 --pki-dir "$work/pki" >"$work/serve.out" 2>"$work/serve.err" &
-serve=$!
-trap 'kill "$serve" 2>/dev/null || true; wait "$serve" 2>/dev/null || true' EXIT
-tries=0
-until grep -q '^dvkc serve: codes:' "$work/serve.out"; do
-  tries=$((tries + 1))
-  if [ "$tries" -gt 600 ] || ! kill -0 "$serve" 2>/dev/null; then
-    echo "dvkc serve did not start:" >&2
-    cat "$work/serve.out" "$work/serve.err" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-port=$(sed -n 's|^dvkc serve: listening on https://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/serve.out")
-trust=$(sed -n 's|^dvkc serve: trust file for clients: \([^ ]*\).*|\1|p' "$work/serve.out")
-[ -n "$port" ] && [ -n "$trust" ] || { cat "$work/serve.out" >&2; exit 1; }
+. "$here/../../support/start_serve.sh"
+start_serve "$dvkc" "$work" env -u OPENSSL_CONF
 printf 'identity of the host\n' >"$work/identity.bin"
 
 # run_host OUT MODE [ARGS...]: the host's output, without Wine's CRs, in OUT; its status returned.
