@@ -23,9 +23,9 @@ ROUNDS = 1 if os.environ.get("DVKC_BENCH_QUICK") else 5
 
 
 def staged_package(folder):
-    spec = importlib.util.spec_from_file_location("make_packages", TREE / "bindings" / "python" / "make_packages.py")
-    make_packages = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(make_packages)
+    loader_plan = importlib.util.spec_from_file_location("make_packages", TREE / "bindings" / "python" / "make_packages.py")
+    make_packages = importlib.util.module_from_spec(loader_plan)
+    loader_plan.loader.exec_module(make_packages)
     make_packages.stage(folder, TREE / "include" / "dvkc.h", make_packages.project_version())
     sys.path.insert(0, str(folder))
     import dvkc

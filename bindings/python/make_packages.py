@@ -44,9 +44,9 @@ def project_version():
 def stage(target, header, version):
     """bindings/python's package folder copied to `target`, with
     dvkc/_results.py from `header` and dvkc/_version.py."""
-    spec = importlib.util.spec_from_file_location("results_table", HERE.parent / "results_table.py")
-    table = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(table)
+    loader_plan = importlib.util.spec_from_file_location("results_table", HERE.parent / "results_table.py")
+    table = importlib.util.module_from_spec(loader_plan)
+    loader_plan.loader.exec_module(table)
     rows = table.parse(Path(header).read_text(encoding="latin-1"))
 
     target = Path(target)

@@ -84,9 +84,9 @@ def test_the_loader_picks_the_bundled_dll(tag, wheels, tmp_path):
     with zipfile.ZipFile(wheel) as archive:
         archive.extractall(tmp_path)
     package = tmp_path / "dvkc"
-    spec = importlib.util.spec_from_file_location(f"dvkc_native_{tag}", package / "_native.py")
-    native = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(native)
+    loader_plan = importlib.util.spec_from_file_location(f"dvkc_native_{tag}", package / "_native.py")
+    native = importlib.util.module_from_spec(loader_plan)
+    loader_plan.loader.exec_module(native)
 
     dll = str(package / "DVKCDLL.dll")
     assert native.candidates({}, "win32", str(package)) == [("bundled", dll), ("system", "DVKCDLL.dll")]

@@ -114,19 +114,19 @@ void write_check_text(std::ostream &out, const CheckReport &report)
 {
     out << "dvkc check: " << report.host << ":" << report.port << " against the trust file " << report.trust_path
         << "\n";
-    const std::optional<ServerInspection> &seen = report.seen;
+    const std::optional<ServerProbe> &seen = report.seen;
     if (seen) {
-        if (seen->reached == ServerInspection::Reached::nothing) {
+        if (seen->reached == ServerProbe::Reached::nothing) {
             out << "address: none (" << seen->failure << ")\n";
         } else {
             out << "address: " << seen->address << " (" << seen->address_how << ")\n";
         }
         if (seen->timed_out) {
-            out << (seen->reached == ServerInspection::Reached::address ? "connection" : "TLS")
+            out << (seen->reached == ServerProbe::Reached::address ? "connection" : "TLS")
                 << ": no answer within the time limit\n";
-        } else if (seen->reached == ServerInspection::Reached::address) {
+        } else if (seen->reached == ServerProbe::Reached::address) {
             out << "connection: refused or unreachable (" << seen->failure << ")\n";
-        } else if (seen->reached == ServerInspection::Reached::connection) {
+        } else if (seen->reached == ServerProbe::Reached::connection) {
             out << "TLS: handshake failed: " << seen->failure << "\n";
             if (seen->protocol_refused) {
                 out << "TLS: "
@@ -134,7 +134,7 @@ void write_check_text(std::ostream &out, const CheckReport &report)
                                                   : "the server speaks " + seen->old_version + " (TLS 1.2 needed)")
                     << "\n";
             }
-        } else if (seen->reached == ServerInspection::Reached::handshake) {
+        } else if (seen->reached == ServerProbe::Reached::handshake) {
             out << "TLS: " << seen->tls_version << ", " << seen->cipher << "\n";
         }
         if (!seen->presented.empty()) {
@@ -153,7 +153,7 @@ void write_check_text(std::ostream &out, const CheckReport &report)
             write_certificate(out, padded("entry " + std::to_string(i + 1), 9), report.trust.certificates[i]);
         }
     }
-    if (seen && seen->reached == ServerInspection::Reached::handshake) {
+    if (seen && seen->reached == ServerProbe::Reached::handshake) {
         const std::vector<IssuerKey> keys = issuer_keys(seen->presented, report.trust.certificates);
         out << "\nIssuer keys in the trust file (each presented certificate after the server's own):\n";
         if (keys.empty()) {
@@ -191,17 +191,16 @@ void write_check_text(std::ostream &out, const CheckReport &report)
 void write_check_json(std::ostream &out, const CheckReport &report)
 {
     Json json{{"host", report.host}, {"port", report.port}};
-    const std::optional<ServerInspection> &seen = report.seen;
+    const std::optional<ServerProbe> &seen = report.seen;
     Json server = nullptr;
     if (seen) {
-        server =
-            Json{{"address", seen->reached == ServerInspection::Reached::nothing ? Json(nullptr) : Json(seen->address)},
-                 {"connected", seen->reached >= ServerInspection::Reached::connection},
-                 {"handshake", seen->reached == ServerInspection::Reached::handshake},
-                 {"failure", seen->failure.empty() ? Json(nullptr) : Json(seen->failure)},
-                 {"tls_version", seen->tls_version.empty() ? Json(nullptr) : Json(seen->tls_version)},
-                 {"cipher", seen->cipher.empty() ? Json(nullptr) : Json(seen->cipher)},
-                 {"old_tls_version", seen->old_version.empty() ? Json(nullptr) : Json(seen->old_version)}};
+        server = Json{{"address", seen->reached == ServerProbe::Reached::nothing ? Json(nullptr) : Json(seen->address)},
+                      {"connected", seen->reached >= ServerProbe::Reached::connection},
+                      {"handshake", seen->reached == ServerProbe::Reached::handshake},
+                      {"failure", seen->failure.empty() ? Json(nullptr) : Json(seen->failure)},
+                      {"tls_version", seen->tls_version.empty() ? Json(nullptr) : Json(seen->tls_version)},
+                      {"cipher", seen->cipher.empty() ? Json(nullptr) : Json(seen->cipher)},
+                      {"old_tls_version", seen->old_version.empty() ? Json(nullptr) : Json(seen->old_version)}};
         const std::vector<IssuerKey> keys = issuer_keys(seen->presented, report.trust.certificates);
         Json presented = Json::array();
         for (std::size_t i = 0; i < seen->presented.size(); ++i) {
@@ -216,8 +215,7 @@ void write_check_json(std::ostream &out, const CheckReport &report)
         for (const VerifyError &error : seen->verify_errors) {
             errors.push_back(Json{{"depth", error.depth}, {"code", error.code}, {"words", error.words}});
         }
-        server["verified"] =
-            seen->reached == ServerInspection::Reached::handshake ? Json(errors.empty()) : Json(nullptr);
+        server["verified"] = seen->reached == ServerProbe::Reached::handshake ? Json(errors.empty()) : Json(nullptr);
         server["verify_errors"] = errors;
     }
     json["server"] = server;

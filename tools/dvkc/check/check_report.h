@@ -16,7 +16,7 @@ struct CheckReport {
     std::uint16_t port = 0;
     std::string trust_path;
     TrustFileFacts trust;
-    std::optional<ServerInspection> seen;  // when the trust file loaded
+    std::optional<ServerProbe> seen;  // when the trust file loaded
     Verdict verdict;
 };
 

@@ -71,7 +71,7 @@ std::optional<std::size_t> current_copy_presented(const CertificateFacts &certif
     return std::nullopt;
 }
 
-std::string expired_fix(const VerifyError &error, const ServerInspection &seen, const TrustFileFacts &trust)
+std::string expired_fix(const VerifyError &error, const ServerProbe &seen, const TrustFileFacts &trust)
 {
     const CertificateFacts &certificate = error.certificate;
     const std::string which = whereabouts(error, trust) + ", " + named(certificate) + ",";
@@ -88,7 +88,7 @@ std::string expired_fix(const VerifyError &error, const ServerInspection &seen, 
            (error.depth == 0 ? ": the server needs a new one" : ": the server must send a current one in its place");
 }
 
-std::string missing_issuer_fix(const VerifyError &error, const ServerInspection &seen, const TrustFileFacts &trust)
+std::string missing_issuer_fix(const VerifyError &error, const ServerProbe &seen, const TrustFileFacts &trust)
 {
     const CertificateFacts &certificate = error.certificate;
     const std::string issuer = quoted(certificate.issuer);
@@ -112,7 +112,7 @@ std::string missing_issuer_fix(const VerifyError &error, const ServerInspection 
 }
 
 // What to do about the first verification error, the one that fails the handshake.
-std::string verify_fix(const VerifyError &error, const ServerInspection &seen, const TrustFileFacts &trust)
+std::string verify_fix(const VerifyError &error, const ServerProbe &seen, const TrustFileFacts &trust)
 {
     const CertificateFacts &certificate = error.certificate;
     switch (error.code) {
@@ -172,7 +172,7 @@ void add_order_fix(const std::vector<CertificateFacts> &presented, std::vector<s
 }
 
 // The library's key rule: every issuer key the server sends must be in the trust file.
-Verdict judge_issuer_keys(const ServerInspection &seen, const TrustFileFacts &trust)
+Verdict judge_issuer_keys(const ServerProbe &seen, const TrustFileFacts &trust)
 {
     Verdict verdict;
     for (const IssuerKey &key : issuer_keys(seen.presented, trust.certificates)) {
@@ -197,10 +197,10 @@ Verdict judge_issuer_keys(const ServerInspection &seen, const TrustFileFacts &tr
     return verdict;
 }
 
-std::string timed_out_fix(const ServerInspection &seen, const std::string &service, long timeout_seconds)
+std::string timed_out_fix(const ServerProbe &seen, const std::string &service, long timeout_seconds)
 {
     const std::string limit = std::to_string(timeout_seconds) + " s";
-    if (seen.reached == ServerInspection::Reached::address) {
+    if (seen.reached == ServerProbe::Reached::address) {
         return "nothing answered the TCP connection to " + service + " within " + limit +
                " (the library waits until the system gives up, then returns -9): check the address and the port, "
                "and that no firewall drops the packets";
@@ -210,7 +210,7 @@ std::string timed_out_fix(const ServerInspection &seen, const std::string &servi
            "is not overloaded";
 }
 
-std::string connect_fix(const std::string &host, const ServerInspection &seen, const std::string &service)
+std::string connect_fix(const std::string &host, const ServerProbe &seen, const std::string &service)
 {
     if (seen.address_not_dotted) {
         return host +
@@ -244,7 +244,7 @@ std::vector<IssuerKey> issuer_keys(const std::vector<CertificateFacts> &presente
 }
 
 Verdict judge(const std::string &host, std::uint16_t port, const TrustFileFacts &trust,
-              const std::optional<ServerInspection> &seen, long timeout_seconds)
+              const std::optional<ServerProbe> &seen, long timeout_seconds)
 {
     if (!trust.loaded || !seen) {
         return {DVKC_EXCHANGE_TRUST_FILE,
@@ -257,13 +257,13 @@ Verdict judge(const std::string &host, std::uint16_t port, const TrustFileFacts 
     }
     Verdict verdict;
     switch (seen->reached) {
-    case ServerInspection::Reached::nothing:
+    case ServerProbe::Reached::nothing:
         return {DVKC_EXCHANGE_RESOLVE,
                 {"this machine finds no IPv4 address for " + host + ": check the name, or give a dotted IPv4 address"},
                 false};
-    case ServerInspection::Reached::address:
+    case ServerProbe::Reached::address:
         return {DVKC_EXCHANGE_CONNECT, {connect_fix(host, *seen, service)}, false};
-    case ServerInspection::Reached::connection:
+    case ServerProbe::Reached::connection:
         if (!seen->verify_errors.empty()) {
             verdict = {DVKC_EXCHANGE_HANDSHAKE, {verify_fix(seen->verify_errors.front(), *seen, trust)}, false};
         } else if (seen->protocol_refused) {
@@ -276,7 +276,7 @@ Verdict judge(const std::string &host, std::uint16_t port, const TrustFileFacts 
             return {DVKC_EXCHANGE_HANDSHAKE, {"the TLS handshake with " + service + " fails: " + seen->failure}, false};
         }
         break;
-    case ServerInspection::Reached::handshake:
+    case ServerProbe::Reached::handshake:
         if (!seen->verify_errors.empty()) {
             verdict = {DVKC_EXCHANGE_HANDSHAKE, {verify_fix(seen->verify_errors.front(), *seen, trust)}, false};
         } else {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "check/server_inspection.h"
+#include "check/server_probe.h"
 #include "check/trust_file_facts.h"
 
 namespace dvkc::tool {
@@ -35,7 +35,7 @@ struct Verdict {
 // The server is only looked at when the trust file loads (`seen` is then
 // set); `timeout_seconds` is the limit it was looked at with.
 Verdict judge(const std::string &host, std::uint16_t port, const TrustFileFacts &trust,
-              const std::optional<ServerInspection> &seen, long timeout_seconds);
+              const std::optional<ServerProbe> &seen, long timeout_seconds);
 
 // 0 for result 0, 3 for a trust file that does not load, 6 for a check that
 // ran out of time, 4 for any other failure.

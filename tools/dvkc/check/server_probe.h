@@ -22,7 +22,7 @@ struct VerifyError {
     bool from_trust_file = false;  // that certificate came from the trust file, not from the server
 };
 
-struct ServerInspection {
+struct ServerProbe {
     enum class Reached { nothing, address, connection, handshake };
     Reached reached = Reached::nothing;
     std::string address;                      // dotted, once found
@@ -40,7 +40,7 @@ struct ServerInspection {
 // Needs the trust file to load (see read_trust_file()). Connecting and the
 // handshake together may take `limit` (zero: no limit), as may the second
 // handshake that looks for an old TLS version.
-ServerInspection inspect_server(const std::string &host, std::uint16_t port, const std::string &trust_file,
-                                std::chrono::milliseconds limit);
+ServerProbe inspect_server(const std::string &host, std::uint16_t port, const std::string &trust_file,
+                           std::chrono::milliseconds limit);
 
 }  // namespace dvkc::tool

@@ -1,4 +1,4 @@
-#include "check/server_inspection.h"
+#include "check/server_probe.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -198,16 +198,16 @@ std::string old_version_spoken(std::uint32_t address, std::uint16_t port, std::c
 
 }  // namespace
 
-ServerInspection inspect_server(const std::string &host, std::uint16_t port, const std::string &trust_file,
-                                std::chrono::milliseconds limit)
+ServerProbe inspect_server(const std::string &host, std::uint16_t port, const std::string &trust_file,
+                           std::chrono::milliseconds limit)
 {
-    ServerInspection seen;
+    ServerProbe seen;
     const std::optional<HostAddress> address = find_host_address(host);
     if (!address) {
         seen.failure = "the host name " + host + " does not resolve to an IPv4 address";
         return seen;
     }
-    seen.reached = ServerInspection::Reached::address;
+    seen.reached = ServerProbe::Reached::address;
     seen.address = dotted(address->address);
     seen.address_how = address->how;
     seen.address_not_dotted = address->not_dotted;
@@ -220,7 +220,7 @@ ServerInspection inspect_server(const std::string &host, std::uint16_t port, con
         seen.timed_out = connected == Outcome::timed_out;
         return seen;
     }
-    seen.reached = ServerInspection::Reached::connection;
+    seen.reached = ServerProbe::Reached::connection;
 
     // The library's client context: TLS 1.2 at least, the peer verified
     // against the trust file alone, no server name.
@@ -252,7 +252,7 @@ ServerInspection inspect_server(const std::string &host, std::uint16_t port, con
         }
         return seen;
     }
-    seen.reached = ServerInspection::Reached::handshake;
+    seen.reached = ServerProbe::Reached::handshake;
     seen.tls_version = SSL_get_version(connection.get());
     seen.cipher = SSL_get_cipher_name(connection.get());
     if (STACK_OF(X509) *chain = SSL_get_peer_cert_chain(connection.get()); chain != nullptr) {
